@@ -1,0 +1,35 @@
+# Sourced by run.sh and test.sh: installs what the build needs from Debian's
+# packages, quietly, and only what is missing.
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+ensure_packages() {
+    local missing=()
+    local pkg
+    for pkg in "$@"; do
+        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q 'install ok installed' || missing+=("$pkg")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The core's number tests run under a German locale (decimal comma).
+ensure_locale() {
+    local want="$1"
+    locale -a 2>/dev/null | grep -qix "${want/UTF-8/utf8}" && return 0
+    ensure_packages locales
+    as_root sed -i "s/^# *\(${want} UTF-8\)/\1/" /etc/locale.gen
+    as_root locale-gen >/dev/null
+}
+
+BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
+                qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev fonts-wqy-microhei)
+
+configure_and_build() {
+    cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    cmake --build build --parallel "$(nproc)"
+}
