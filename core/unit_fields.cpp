@@ -163,6 +163,7 @@ bool UnitIndex::onLine(const RulesDocument& doc, std::size_t lineIndex) {
 }
 
 int UnitIndex::FindUnitByPrefix(std::string_view prefix) const {
+    if (prefix.empty()) return -1;
     for (std::size_t i = 0; i < names_.size(); ++i)
         if (StartsWithIgnoreCase(names_[i], prefix)) return static_cast<int>(i);
     return -1;

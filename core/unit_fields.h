@@ -44,7 +44,8 @@ public:
     bool onLine(const RulesDocument& doc, std::size_t lineIndex);
 
     // Position of the first name that begins with prefix (case ignored), or
-    // -1. An empty prefix matches the first name.
+    // -1. An empty prefix finds nothing, so clearing the find box leaves the
+    // selection where it is.
     int FindUnitByPrefix(std::string_view prefix) const;
 
     const std::vector<std::string>& Names() const { return names_; }

@@ -2,6 +2,7 @@
 
 #include "rules_generator.h"
 #include "test_files.h"
+#include "unit_records.h"
 
 #include <gtest/gtest.h>
 
@@ -16,9 +17,7 @@ class Lines {
 public:
     explicit Lines(const std::vector<std::string>& lines) : doc_(folder_.path()) {
         ::mkdir((folder_ / "data").c_str(), 0755);
-        std::string bytes;
-        for (const auto& line : lines) bytes += line + "\r\n";
-        WriteBytes(doc_.RulesPath(), bytes);
+        WriteBytes(doc_.RulesPath(), CrlfBytes(lines));
         std::string error;
         if (!doc_.Load({}, {}, error)) ADD_FAILURE() << error;
     }
@@ -33,28 +32,6 @@ private:
     ScratchFolder folder_;
     RulesDocument doc_;
 };
-
-// One unit record: the TYPENAME line at index 52, statistics at their
-// distances above it, filler elsewhere.
-std::vector<std::string> Record(const std::string& name, const std::string& attack = "12.50",
-                                const std::string& range = "1-8rng") {
-    std::vector<std::string> lines(53, "    <FILLER>0</FILLER>");
-    auto at = [&lines](int offset) -> std::string& { return lines[52 + offset]; };
-    at(-49) = "    <ATTACK>" + attack + "</ATTACK>";
-    at(-48) = "    <HITS>120</HITS>";
-    at(-47) = "    <MOVES>3</MOVES>";
-    at(-44) = "    <JOB_TIME>30</JOB_TIME>";
-    at(-38) = "    <RANGE>" + range + "</RANGE>";
-    at(-37) = "    <LOS>6</LOS>";
-    at(-32) = "    <ARMOR>2</ARMOR>";
-    at(0) = "    <TYPENAME>" + name + "</TYPENAME>";
-    return lines;
-}
-
-std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 // ---------------------------------------------------------------------------
 
@@ -98,14 +75,14 @@ TEST(FindUnitByPrefix, FirstNameStartingWithThePrefixInAnyCase) {
     EXPECT_EQ(index.FindUnitByPrefix("ARB"), 2);
     EXPECT_EQ(index.FindUnitByPrefix("b"), 0);
     EXPECT_EQ(index.FindUnitByPrefix("archers"), -1);
-    EXPECT_EQ(index.FindUnitByPrefix(""), 0);
+    EXPECT_EQ(index.FindUnitByPrefix(""), -1);
     EXPECT_EQ(UnitIndex().FindUnitByPrefix(""), -1);
 }
 
 // ---------------------------------------------------------------------------
 
 TEST(ReadSlots, ReadsTheSevenStatisticsInSlotOrder) {
-    Lines file(Record("Archer"));
+    Lines file(UnitRecord("Archer"));
     const SlotTexts texts = ReadSlots(file.doc(), 52);
     EXPECT_EQ(texts, (SlotTexts{"12.50", "120", "3", "6", "30", "2", "1", "8"}));
     EXPECT_EQ(ReadSlots(file.doc(), 0), SlotTexts{});
@@ -118,7 +95,7 @@ TEST(ReadSlots, SplitsTheRangeAtTheFirstDashAndTheFirstRng) {
         {"rng1-8", "rng1", ""}, {"1-8rngrng", "1", "8"}, {"1-rng", "1", ""}, {"", "", ""},
     };
     for (const auto& [range, minimum, maximum] : cases) {
-        Lines file(Record("Ram", "1", range));
+        Lines file(UnitRecord("Ram", "1", range));
         const SlotTexts texts = ReadSlots(file.doc(), 52);
         EXPECT_EQ(texts[6], minimum) << range;
         EXPECT_EQ(texts[7], maximum) << range;
@@ -138,7 +115,7 @@ void PrintTo(const WriteCase& c, std::ostream* os) { *os << c.name; }
 class WriteSlotTest : public testing::TestWithParam<WriteCase> {};
 
 TEST_P(WriteSlotTest, RewritesOnlyTheSlotsLineInNormalizedForm) {
-    Lines file(Record("Archer", "12.50", "-2-5rng"));
+    Lines file(UnitRecord("Archer", "12.50", "-2-5rng"));
     RulesDocument& doc = file.doc();
     std::vector<std::string> before;
     for (std::size_t i = 0; i < doc.LineCount(); ++i) before.push_back(doc.Line(i));
@@ -166,7 +143,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(WriteSlot, RewritesAnOddlyIndentedLineWithFourBlanks) {
-    auto lines = Record("Archer");
+    auto lines = UnitRecord("Archer");
     lines[52 - 48] = "\t<hits>5</hits>  <!-- note -->";
     Lines file(lines);
     ASSERT_TRUE(WriteSlot(file.doc(), 52, 1, ReadSlots(file.doc(), 52)));
@@ -177,9 +154,9 @@ TEST(WriteSlot, NeverWritesOutsideTheDocumentOrOverAnotherLine) {
     // The second record is four lines short, so its ATTACK offset lands on
     // the first unit's TYPENAME line and its other offsets on lines of
     // other tags.
-    auto shortRecord = Record("Ram");
+    auto shortRecord = UnitRecord("Ram");
     shortRecord.erase(shortRecord.begin() + 48, shortRecord.begin() + 52);
-    Lines file(Concat(Record("Archer"), shortRecord));
+    Lines file(Concat(UnitRecord("Archer"), shortRecord));
     RulesDocument& doc = file.doc();
     const long ram = FindTypeLine(doc, "Ram");
     ASSERT_EQ(ram, 53 + 48);
