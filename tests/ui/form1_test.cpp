@@ -1,0 +1,445 @@
+#include "Form1.h"
+
+#include "rules_generator.h"
+#include "test_files.h"
+#include "unit_records.h"
+#include "warning_box.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace {
+
+constexpr int kDesignedHeight = 270;  // the client area as designed, 4050 twips
+
+// The client height that gives the window an outer height of so many twips.
+int ClientHeightFor(const QWidget* window, int outerTwips) {
+    return qRound(outerTwips / 15.0) - (window->frameGeometry().height() - window->height());
+}
+int ReadyHeight(const QWidget* window) { return ClientHeightFor(window, 4400); }
+int StripHeight(const QWidget* window) { return ClientHeightFor(window, 800); }
+
+// A program folder with a rules file, and the window opened on it.
+class Editor {
+public:
+    explicit Editor(const std::string& bytes) {
+        ::mkdir((folder / "data").c_str(), 0755);
+        WriteBytes(file(), bytes);
+        form = std::make_unique<Form1>(QString::fromStdString(folder.path()));
+        form->show();
+    }
+    explicit Editor(const std::vector<std::string>& lines) : Editor(CrlfBytes(lines)) {}
+
+    std::string file() const { return folder / "data/unitrules.xml"; }
+    template <typename T>
+    T* get(const char* name) const {
+        T* widget = form->findChild<T*>(QString::fromLatin1(name));
+        if (!widget) qFatal("no control %s", name);
+        return widget;
+    }
+    QLineEdit* box(int slot) const { return get<QLineEdit>(QStringLiteral("Text1(%1)").arg(slot).toLatin1()); }
+    void read() const { get<QPushButton>("cmdGetData")->click(); }
+    void save() const { get<QPushButton>("cmdSave")->click(); }
+    void select(int row) const { get<QListWidget>("List2")->setCurrentRow(row); }
+    std::string line(long index) const { return form->document().Line(static_cast<std::size_t>(index)); }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> all;
+        for (std::size_t i = 0; i < form->document().LineCount(); ++i) all.push_back(form->document().Line(i));
+        return all;
+    }
+    void retype(int slot, const QString& text) const {
+        box(slot)->selectAll();
+        QTest::keyClicks(box(slot), text);
+    }
+
+    ScratchFolder folder;
+    std::unique_ptr<Form1> form;
+};
+
+QStringList Strings(std::initializer_list<const char*> texts) {
+    QStringList list;
+    for (const char* text : texts) list << QString::fromUtf8(text);
+    return list;
+}
+
+// Collects warnings instead of showing them.
+struct Warnings {
+    QStringList texts;
+    warning_box::Handler previous;
+    Warnings() {
+        previous = warning_box::SetHandler([this](QWidget*, const QString& title, const QString& text) {
+            QCOMPARE(title, QStringLiteral("Tarvenor"));
+            texts << text;
+        });
+    }
+    ~Warnings() { warning_box::SetHandler(previous); }
+};
+
+// Runs probe on every pass of event processing while a command runs.
+class DuringCommand {
+public:
+    explicit DuringCommand(std::function<void()> probe) {
+        QObject::connect(&timer_, &QTimer::timeout, std::move(probe));
+        timer_.start(0);
+    }
+
+private:
+    QTimer timer_;
+};
+
+}  // namespace
+
+class Form1Test : public QObject {
+    Q_OBJECT
+
+private slots:
+    void missingFileWarnsBeforeShowingAndDisablesRead();
+    void readListsUnitsBehindAGrowingRedBar();
+    void findSelectsByPrefixInAnyCase_data();
+    void findSelectsByPrefixInAnyCase();
+    void selectionRewritesTheUnitsLinesNormalized();
+    void rangeLineIsWrittenFromBothBoxes();
+    void eachBoxEditReachesItsOwnLine_data();
+    void eachBoxEditReachesItsOwnLine();
+    void unfoundNameLeavesThePreviousUnitInPlace();
+    void boxOfAnUnwritableLineIsDisabled();
+    void typingBeforeAnySelectionWritesNothing();
+    void saveTwiceBehindABlueBar();
+    void failedSaveKeepsFileAndDocument();
+    void failedReadComesBackToTheStartState();
+    void closeDuringSaveWaitsForTheSave();
+    void exitLeavesTheFileUnchanged();
+    void tabOrderAndAccessKeys();
+};
+
+void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
+    ScratchFolder folder;
+    QString seenText, seenTitle;
+    bool seenWarningIcon = false, windowShownMeanwhile = true;
+    QTimer::singleShot(0, [&] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        QVERIFY(box);
+        seenText = box->text();
+        seenTitle = box->windowTitle();
+        seenWarningIcon = box->icon() == QMessageBox::Warning;
+        windowShownMeanwhile = false;
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (qobject_cast<Form1*>(w) && w->isVisible()) windowShownMeanwhile = true;
+        box->button(QMessageBox::Ok)->click();
+    });
+    Form1 form(QString::fromStdString(folder.path()));
+    form.show();
+    QCOMPARE(seenText, QStringLiteral("无法读取资料文件,请看说明"));
+    QCOMPARE(seenTitle, QStringLiteral("Tarvenor"));
+    QVERIFY(seenWarningIcon);
+    QVERIFY(!windowShownMeanwhile);
+    QVERIFY(!form.findChild<QPushButton*>(QStringLiteral("cmdGetData"))->isEnabled());
+    QVERIFY(!form.findChild<QPushButton*>(QStringLiteral("cmdSave"))->isEnabled());
+    QTest::keyClicks(form.findChild<QLineEdit*>(QStringLiteral("txtFind")), QStringLiteral("ar"));
+    QCOMPARE(form.windowTitle(), QStringLiteral("-1"));
+}
+
+void Form1Test::readListsUnitsBehindAGrowingRedBar() {
+    const GeneratedRules rules = GenerateRules({0, 460800, 11});
+    Editor editor(rules.bytes);
+    QCOMPARE(editor.form->windowTitle(), QStringLiteral("Tarvenor 单位编辑器 v1.0 Quorrin[Velmoth]"));
+    QCOMPARE(editor.form->height(), kDesignedHeight);
+    auto* bar = editor.get<QLabel>("lbProcess");
+    int widest = 0;
+    bool statesHeld = true;
+    {
+        DuringCommand probe([&] {
+            widest = std::max(widest, bar->width());
+            statesHeld = statesHeld && editor.form->height() == StripHeight(editor.form.get()) &&
+                         !editor.get<QGroupBox>("Frame1")->isVisible() &&
+                         !editor.get<QPushButton>("cmdSave")->isEnabled() &&
+                         !editor.get<QPushButton>("cmdGetData")->isEnabled() &&
+                         bar->palette().color(QPalette::Window) == QColor(255, 0, 0);
+        });
+        editor.read();
+    }
+    QVERIFY(statesHeld);
+    // The calibrated size draws the bar across the whole window exactly at the end.
+    QCOMPARE(widest, editor.form->frameGeometry().width());
+
+    auto* list = editor.get<QListWidget>("List2");
+    QCOMPARE(list->count(), static_cast<int>(rules.names.size()));
+    for (int i = 0; i < list->count(); ++i) QCOMPARE(list->item(i)->text().toStdString(), rules.names[i]);
+    QCOMPARE(editor.form->height(), ReadyHeight(editor.form.get()));
+    QVERIFY(editor.get<QGroupBox>("Frame1")->isVisible());
+    QVERIFY(editor.get<QPushButton>("cmdSave")->isEnabled());
+    QVERIFY(!editor.get<QPushButton>("cmdGetData")->isEnabled());
+    QCOMPARE(bar->width(), 1);  // 10 twips
+    editor.get<QPushButton>("cmdGetData")->click();
+    QCOMPARE(list->count(), static_cast<int>(rules.names.size()));
+}
+
+void Form1Test::findSelectsByPrefixInAnyCase_data() {
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<int>("position");
+    QTest::newRow("lower") << QStringLiteral("ar") << 1;
+    QTest::newRow("upper") << QStringLiteral("AR") << 1;
+    QTest::newRow("longer") << QStringLiteral("arb") << 2;
+    QTest::newRow("none") << QStringLiteral("zz") << -1;
+}
+
+void Form1Test::findSelectsByPrefixInAnyCase() {
+    QFETCH(QString, typed);
+    QFETCH(int, position);
+    Editor editor(Concat(Concat(UnitRecord("Brute", "5"), UnitRecord("ARCHER", "7")), UnitRecord("arbalest", "9")));
+    editor.read();
+    editor.select(0);
+    QTest::keyClicks(editor.get<QLineEdit>("txtFind"), typed);
+    QCOMPARE(editor.form->windowTitle(), QString::number(position));
+    const int shown = position < 0 ? 0 : position;
+    QCOMPARE(editor.get<QListWidget>("List2")->currentRow(), shown);
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), Strings({"Brute", "ARCHER", "arbalest"})[shown]);
+    QCOMPARE(editor.box(0)->text(), QString::number(5 + 2 * shown));
+}
+
+void Form1Test::selectionRewritesTheUnitsLinesNormalized() {
+    auto original = UnitRecord("Archer", "12.50", "01-08rng");
+    original[kRecordTypeRow - 48] = "\t<HITS>120</HITS> <!-- tuned -->";
+    Editor editor(Concat(original, UnitRecord("Ram")));
+    editor.read();
+    editor.select(0);
+    QCOMPARE(editor.box(0)->text(), QStringLiteral("12.50"));
+    QCOMPARE(editor.box(6)->text(), QStringLiteral("01"));
+    QCOMPARE(editor.box(7)->text(), QStringLiteral("08"));
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), QStringLiteral("Archer"));
+    QCOMPARE(editor.form->typeLine(), long(kRecordTypeRow));
+
+    auto expected = Concat(original, UnitRecord("Ram"));
+    expected[kRecordTypeRow - 49] = "    <ATTACK>12.5</ATTACK>";
+    expected[kRecordTypeRow - 48] = "    <HITS>120</HITS>";
+    expected[kRecordTypeRow - 38] = "    <RANGE>1-8rng</RANGE>";
+    QCOMPARE(editor.lines(), expected);
+    editor.save();
+    QCOMPARE(ReadBytes(editor.file()), CrlfBytes(expected));
+}
+
+void Form1Test::rangeLineIsWrittenFromBothBoxes() {
+    Editor editor(Concat(UnitRecord("Archer", "1", "1-8rng"), UnitRecord("Ram", "2", "2-10rng")));
+    editor.read();
+    editor.select(0);
+    editor.select(1);
+    const long ram = 2 * kRecordTypeRow + 1;
+    QCOMPARE(editor.line(ram - 38), std::string("    <RANGE>2-10rng</RANGE>"));
+    QCOMPARE(editor.line(kRecordTypeRow - 38), std::string("    <RANGE>1-8rng</RANGE>"));
+    editor.retype(7, QStringLiteral("12"));
+    QCOMPARE(editor.line(ram - 38), std::string("    <RANGE>2-12rng</RANGE>"));
+    editor.retype(6, QStringLiteral("3"));
+    QCOMPARE(editor.line(ram - 38), std::string("    <RANGE>3-12rng</RANGE>"));
+}
+
+void Form1Test::eachBoxEditReachesItsOwnLine_data() {
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<int>("offset");
+    QTest::addColumn<QString>("line");
+    QTest::newRow("attack") << 0 << -49 << QStringLiteral("    <ATTACK>15</ATTACK>");
+    QTest::newRow("hits") << 1 << -48 << QStringLiteral("    <HITS>15</HITS>");
+    QTest::newRow("moves") << 2 << -47 << QStringLiteral("    <MOVES>15</MOVES>");
+    QTest::newRow("los") << 3 << -37 << QStringLiteral("    <LOS>15</LOS>");
+    QTest::newRow("job time") << 4 << -44 << QStringLiteral("    <JOB_TIME>15</JOB_TIME>");
+    QTest::newRow("armor") << 5 << -32 << QStringLiteral("    <ARMOR>15</ARMOR>");
+}
+
+void Form1Test::eachBoxEditReachesItsOwnLine() {
+    QFETCH(int, slot);
+    QFETCH(int, offset);
+    QFETCH(QString, line);
+    Editor editor(Concat(UnitRecord("Archer", "1"), UnitRecord("Ram", "2")));
+    editor.read();
+    editor.select(1);
+    const auto before = editor.lines();
+    editor.retype(slot, QStringLiteral("15"));
+    QCOMPARE(editor.box(slot)->text(), QStringLiteral("15"));
+    const long ram = 2 * kRecordTypeRow + 1;
+    for (long i = 0; i < long(before.size()); ++i) {
+        if (i == ram + offset) QCOMPARE(QString::fromStdString(editor.line(i)), line);
+        else QCOMPARE(editor.line(i), before[i]);
+    }
+}
+
+void Form1Test::unfoundNameLeavesThePreviousUnitInPlace() {
+    auto ghost = UnitRecord("Ghost", "9");
+    ghost[kRecordTypeRow] = "<typename>Ghost</typename>";
+    Editor editor(Concat(UnitRecord("Archer", "4"), ghost));
+    editor.read();
+    editor.select(0);
+    editor.select(1);
+    QCOMPARE(editor.get<QListWidget>("List2")->currentRow(), 1);
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), QStringLiteral("Archer"));
+    QCOMPARE(editor.box(0)->text(), QStringLiteral("4"));
+    QCOMPARE(editor.form->typeLine(), long(kRecordTypeRow));
+    editor.retype(0, QStringLiteral("6"));
+    QCOMPARE(editor.line(kRecordTypeRow - 49), std::string("    <ATTACK>6</ATTACK>"));
+    QCOMPARE(editor.line(2 * kRecordTypeRow + 1 - 49), std::string("    <ATTACK>9</ATTACK>"));
+}
+
+void Form1Test::boxOfAnUnwritableLineIsDisabled() {
+    // Ram's record is four lines short: its attack offset is Archer's TYPENAME line.
+    auto shortRecord = UnitRecord("Ram");
+    shortRecord.erase(shortRecord.begin() + 48, shortRecord.begin() + 52);
+    Editor editor(Concat(UnitRecord("Archer", "3"), shortRecord));
+    editor.read();
+    const auto before = editor.lines();
+    editor.select(1);
+    QVERIFY(!editor.box(0)->isEnabled());
+    QCOMPARE(editor.box(0)->text(), QStringLiteral("Archer"));
+    QCOMPARE(editor.lines(), before);
+    editor.select(0);
+    QVERIFY(editor.box(0)->isEnabled());
+    QCOMPARE(editor.box(0)->text(), QStringLiteral("3"));
+}
+
+void Form1Test::typingBeforeAnySelectionWritesNothing() {
+    Editor editor(Concat(UnitRecord("Archer"), UnitRecord("Ram")));
+    editor.read();
+    const auto before = editor.lines();
+    for (int slot = 0; slot < kSlotCount; ++slot) QTest::keyClicks(editor.box(slot), QStringLiteral("77"));
+    QCOMPARE(editor.lines(), before);
+}
+
+void Form1Test::saveTwiceBehindABlueBar() {
+    Editor editor(GenerateRules({20, 0, 5}).bytes);
+    editor.read();
+    editor.select(3);
+    editor.retype(0, QStringLiteral("15"));
+    auto* bar = editor.get<QLabel>("lbProcess");
+    for (int pass = 0; pass < 2; ++pass) {
+        int widest = 0;
+        bool statesHeld = true;
+        {
+            DuringCommand probe([&] {
+                widest = std::max(widest, bar->width());
+                statesHeld = statesHeld && editor.form->height() == StripHeight(editor.form.get()) &&
+                             !editor.get<QGroupBox>("Frame1")->isVisible() &&
+                             bar->palette().color(QPalette::Window) == QColor(0, 0, 255);
+            });
+            editor.save();
+        }
+        QVERIFY(statesHeld);
+        QCOMPARE(widest, editor.form->frameGeometry().width());
+        QCOMPARE(editor.form->height(), ReadyHeight(editor.form.get()));
+        QVERIFY(editor.get<QPushButton>("cmdSave")->isEnabled());
+        QCOMPARE(bar->width(), 1);
+        QCOMPARE(ReadBytes(editor.file()), CrlfBytes(editor.lines()));
+    }
+    QVERIFY(ReadBytes(editor.file()).find("    <ATTACK>15</ATTACK>\r\n") != std::string::npos);
+}
+
+void Form1Test::failedSaveKeepsFileAndDocument() {
+    Editor editor(Concat(UnitRecord("Archer"), UnitRecord("Ram")));
+    editor.read();
+    editor.select(1);
+    editor.retype(0, QStringLiteral("15"));
+    const auto edited = editor.lines();
+    // A folder where the file was: refused even to root.
+    ::unlink(editor.file().c_str());
+    ::mkdir(editor.file().c_str(), 0755);
+    Warnings warnings;
+    editor.save();
+    QCOMPARE(warnings.texts.size(), 1);
+    QVERIFY(warnings.texts[0].contains(QString::fromStdString(editor.file())));
+    QVERIFY(warnings.texts[0].contains(QStringLiteral("Is a directory")));
+    QCOMPARE(editor.lines(), edited);
+    QVERIFY(std::filesystem::is_directory(editor.file()));
+    QVERIFY(editor.get<QPushButton>("cmdSave")->isEnabled());
+    QVERIFY(editor.get<QGroupBox>("Frame1")->isVisible());
+    QCOMPARE(editor.form->height(), ReadyHeight(editor.form.get()));
+
+    ::rmdir(editor.file().c_str());
+    editor.save();
+    QCOMPARE(warnings.texts.size(), 1);
+    QCOMPARE(ReadBytes(editor.file()), CrlfBytes(edited));
+}
+
+void Form1Test::failedReadComesBackToTheStartState() {
+    Editor editor(Concat(UnitRecord("Archer"), UnitRecord("Ram")));
+    ::unlink(editor.file().c_str());
+    Warnings warnings;
+    editor.read();
+    QCOMPARE(warnings.texts.size(), 1);
+    QVERIFY(warnings.texts[0].contains(QString::fromStdString(editor.file())));
+    QVERIFY(warnings.texts[0].contains(QStringLiteral("No such file or directory")));
+    QCOMPARE(editor.get<QListWidget>("List2")->count(), 0);
+    QVERIFY(editor.get<QPushButton>("cmdGetData")->isEnabled());
+    QVERIFY(!editor.get<QPushButton>("cmdSave")->isEnabled());
+    QCOMPARE(editor.form->height(), kDesignedHeight);
+
+    WriteBytes(editor.file(), CrlfBytes(UnitRecord("Archer")));
+    editor.read();
+    QCOMPARE(editor.get<QListWidget>("List2")->count(), 1);
+}
+
+void Form1Test::closeDuringSaveWaitsForTheSave() {
+    const GeneratedRules rules = GenerateRules({40, 0, 9});
+    Editor editor(rules.bytes);
+    editor.read();
+    editor.select(2);
+    const auto lines = editor.lines();
+    bool closedWhileBusy = false;
+    {
+        DuringCommand probe([&] {
+            if (editor.form->busy() && !closedWhileBusy) {
+                closedWhileBusy = true;
+                QVERIFY(!editor.form->close());
+            }
+        });
+        editor.save();
+    }
+    QVERIFY(closedWhileBusy);
+    QVERIFY(!editor.form->isVisible());
+    QCOMPARE(ReadBytes(editor.file()), CrlfBytes(lines));
+}
+
+void Form1Test::exitLeavesTheFileUnchanged() {
+    const GeneratedRules rules = GenerateRules({10, 0, 4});
+    Editor editor(rules.bytes);
+    editor.read();
+    editor.select(1);
+    editor.retype(2, QStringLiteral("99"));
+    editor.get<QPushButton>("Command2")->click();
+    QVERIFY(!editor.form->isVisible());
+    QCOMPARE(ReadBytes(editor.file()), rules.bytes);
+}
+
+void Form1Test::tabOrderAndAccessKeys() {
+    Editor editor(GenerateRules({5, 0, 4}).bytes);
+    editor.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor.form.get()));
+    QCOMPARE(QApplication::focusWidget(), editor.box(0));
+
+    QStringList order;
+    QWidget* w = editor.box(0);
+    do {
+        if (w->focusPolicy() & Qt::TabFocus) order << w->objectName();
+        w = w->nextInFocusChain();
+    } while (w != editor.box(0));
+    QCOMPARE(order, Strings({"Text1(0)", "Text1(1)", "Text1(2)", "Text1(3)", "Text1(5)", "Text1(6)", "Text1(7)",
+                                 "Text1(4)", "txtFind", "List2", "cmdGetData", "cmdSave", "Command1", "Command2"}));
+
+    // An access key clicks its button after a short animation.
+    QTest::keyClick(editor.form.get(), Qt::Key_R, Qt::AltModifier);
+    QTRY_COMPARE(editor.get<QListWidget>("List2")->count(), 5);
+    editor.select(0);
+    editor.retype(0, QStringLiteral("21"));
+    QTest::keyClick(editor.form.get(), Qt::Key_S, Qt::AltModifier);
+    QTRY_VERIFY(ReadBytes(editor.file()).find("<ATTACK>21</ATTACK>") != std::string::npos);
+    QTest::keyClick(editor.form.get(), Qt::Key_X, Qt::AltModifier);
+    QTRY_VERIFY(!editor.form->isVisible());
+}
+
+QTEST_MAIN(Form1Test)
+#include "form1_test.moc"

@@ -1,0 +1,294 @@
+#include "Form1.h"
+
+#include "frmAbout.h"
+#include "twips.h"
+#include "warning_box.h"
+#include "program_identity.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QFile>
+#include <QGroupBox>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPointer>
+#include <QPushButton>
+
+#include <algorithm>
+
+namespace {
+
+// Outer heights the window takes: the strip that shows only the progress bar,
+// and the working height after a command.
+constexpr int kStripTwips = 800;
+constexpr int kReadyTwips = 4400;
+constexpr int kClientWidthTwips = 6180;
+constexpr int kClientHeightTwips = 4050;
+constexpr int kRestingBarTwips = 10;
+constexpr QRect kBarRect = TwipsRect(45, 45, 5505, 285);
+
+const QColor kButtonFace(224, 224, 224);
+const QColor kCaptionText(192, 64, 0);
+const QColor kRed(255, 0, 0);
+const QColor kBlue(0, 0, 255);
+
+struct BoxPlace {
+    QRect box;
+    QRect caption;
+};
+// Per slot: where its box and its caption stand inside Frame1.
+const std::array<BoxPlace, kSlotCount> kBoxPlaces{{
+    {TwipsRect(3825, 630, 735, 285), TwipsRect(3150, 675, 540, 180)},
+    {TwipsRect(5130, 630, 735, 285), TwipsRect(4635, 675, 360, 180)},
+    {TwipsRect(3825, 2115, 735, 285), TwipsRect(3195, 2160, 540, 180)},
+    {TwipsRect(5130, 1395, 735, 285), TwipsRect(4635, 1440, 360, 180)},
+    {TwipsRect(3825, 1755, 735, 285), TwipsRect(3015, 1800, 720, 225)},
+    {TwipsRect(3825, 1395, 735, 285), TwipsRect(3330, 1440, 360, 180)},
+    {TwipsRect(3825, 990, 735, 285), TwipsRect(3330, 1035, 360, 180)},
+    {TwipsRect(5130, 990, 735, 285), TwipsRect(4680, 1035, 90, 180)},
+}};
+// The boxes in keyboard order: the grid row by row, build time last.
+constexpr std::array<int, kSlotCount> kBoxTabOrder{0, 1, 2, 3, 5, 6, 7, 4};
+
+QString Indexed(const char* name, int index) {
+    return QString::fromLatin1(name) + QLatin1Char('(') + QString::number(index) + QLatin1Char(')');
+}
+
+void SetColor(QWidget* widget, QPalette::ColorRole role, const QColor& color) {
+    QPalette palette = widget->palette();
+    palette.setColor(role, color);
+    widget->setPalette(palette);
+}
+
+QPushButton* MakeButton(QWidget* parent, const char* name, const QString& caption, const QRect& place) {
+    auto* button = new QPushButton(caption, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(place);
+    SetColor(button, QPalette::Button, kButtonFace);
+    return button;
+}
+
+}  // namespace
+
+Form1::Form1(const QString& programFolder, QWidget* parent)
+    : QWidget(parent), document_(QFile::encodeName(programFolder).toStdString()) {
+    CreateControls();
+    SetTabOrder();
+    ConnectEvents();
+    Form_Load();
+}
+
+void Form1::CreateControls() {
+    setObjectName(QStringLiteral("Form1"));
+    setWindowTitle(QStringLiteral("Tarvenor 单位编辑器 v1.0 Quorrin[Velmoth]"));
+    QIcon icon;
+    icon.addFile(QStringLiteral(":/assets/icon16.png"));
+    icon.addFile(QStringLiteral(":/assets/icon32.png"));
+    setWindowIcon(icon);
+    setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
+
+    // Made first so that Frame1 covers it until a command hides the frame.
+    lbProcess = new QLabel(this);
+    lbProcess->setObjectName(QStringLiteral("lbProcess"));
+    lbProcess->setGeometry(kBarRect);
+    lbProcess->setAutoFillBackground(true);
+    SetColor(lbProcess, QPalette::Window, kRed);
+
+    Frame1 = new QGroupBox(this);
+    Frame1->setObjectName(QStringLiteral("Frame1"));
+    Frame1->setGeometry(TwipsRect(0, 0, 6045, 3930));
+
+    Command2 = MakeButton(Frame1, "Command2", QStringLiteral("退出(&X)"), TwipsRect(4455, 3375, 1455, 420));
+    Command1 = MakeButton(Frame1, "Command1", QStringLiteral("关于(&A)"), TwipsRect(3015, 3375, 1410, 420));
+    cmdGetData = MakeButton(Frame1, "cmdGetData", QStringLiteral("读入数据(&R)"), TwipsRect(3015, 2475, 2895, 420));
+    cmdSave = MakeButton(Frame1, "cmdSave", QStringLiteral("保存(&S)"), TwipsRect(3015, 2925, 2895, 420));
+    cmdSave->setEnabled(false);
+
+    txtFind = new QLineEdit(Frame1);
+    txtFind->setObjectName(QStringLiteral("txtFind"));
+    txtFind->setGeometry(TwipsRect(135, 180, 2805, 285));
+    txtFind->setToolTip(QStringLiteral("输入单位名称开头的几个字母"));
+
+    List2 = new QListWidget(Frame1);
+    List2->setObjectName(QStringLiteral("List2"));
+    List2->setGeometry(TwipsRect(135, 495, 2805, 3300));
+    List2->setSelectionMode(QAbstractItemView::SingleSelection);
+
+    lbUnitName = new QLabel(Frame1);
+    lbUnitName->setObjectName(QStringLiteral("lbUnitName"));
+    lbUnitName->setGeometry(TwipsRect(3105, 180, 2760, 375));
+    lbUnitName->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    SetColor(lbUnitName, QPalette::WindowText, kBlue);
+
+    for (int slot = 0; slot < kSlotCount; ++slot) {
+        Text1[slot] = new QLineEdit(Frame1);
+        Text1[slot]->setObjectName(Indexed("Text1", slot));
+        Text1[slot]->setGeometry(kBoxPlaces[slot].box);
+
+        Label1[slot] = new QLabel(QString::fromUtf8(kStatSlots[slot].caption), Frame1);
+        Label1[slot]->setObjectName(Indexed("Label1", slot));
+        Label1[slot]->setGeometry(kBoxPlaces[slot].caption);
+        Label1[slot]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        Label1[slot]->setProperty("Tag", QString::fromLatin1(kStatSlots[slot].tag));
+        SetColor(Label1[slot], QPalette::WindowText, kCaptionText);
+    }
+    Text1[0]->setFocus();
+}
+
+void Form1::SetTabOrder() {
+    QWidget* previous = Text1[kBoxTabOrder[0]];
+    auto chain = [&previous](QWidget* next) {
+        QWidget::setTabOrder(previous, next);
+        previous = next;
+    };
+    for (int i = 1; i < kSlotCount; ++i) chain(Text1[kBoxTabOrder[i]]);
+    for (QWidget* next : {static_cast<QWidget*>(txtFind), static_cast<QWidget*>(List2),
+                          static_cast<QWidget*>(cmdGetData), static_cast<QWidget*>(cmdSave),
+                          static_cast<QWidget*>(Command1), static_cast<QWidget*>(Command2)})
+        chain(next);
+}
+
+void Form1::ConnectEvents() {
+    connect(cmdGetData, &QPushButton::clicked, this, &Form1::cmdGetData_Click);
+    connect(cmdSave, &QPushButton::clicked, this, &Form1::cmdSave_Click);
+    connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
+    connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
+    connect(List2, &QListWidget::currentRowChanged, this, &Form1::List2_Click);
+    connect(txtFind, &QLineEdit::textChanged, this, &Form1::txtFind_Change);
+    for (int slot = 0; slot < kSlotCount; ++slot)
+        connect(Text1[slot], &QLineEdit::textChanged, this, [this, slot] { Text1_Change(slot); });
+}
+
+// --- commands ------------------------------------------------------------
+
+void Form1::Form_Load() {
+    if (document_.Exists()) return;
+    warning_box::Show(this, program_identity::Title(), QStringLiteral("无法读取资料文件,请看说明"));
+    cmdGetData->setEnabled(false);
+}
+
+void Form1::cmdGetData_Click() {
+    cmdGetData->setEnabled(false);
+    SetOuterHeight(kStripTwips);
+    const int fullWidth = OuterWidthTwips();
+    std::string error;
+    const bool loaded = RunCommand([&] {
+        return document_.Load(BarSink(fullWidth),
+                              [this](std::size_t line) {
+                                  if (units_.onLine(document_, line))
+                                      List2->addItem(QString::fromLocal8Bit(units_.Names().back()));
+                              },
+                              error);
+    });
+    if (loaded) {
+        SetOuterHeight(kReadyTwips);
+        cmdSave->setEnabled(true);
+        SetBarWidth(kRestingBarTwips);
+    } else {
+        // Back to the state before reading, so the user can try again.
+        units_.Clear();
+        List2->clear();
+        setFixedHeight(TwipsToPixels(kClientHeightTwips));
+        cmdGetData->setEnabled(true);
+        SetBarWidth(kBarRect.width() * kTwipsPerPixel);
+        warning_box::Show(this, program_identity::Title(),
+                          QStringLiteral("读入资料文件失败:\n") + QString::fromLocal8Bit(error));
+    }
+    if (closeRequested_) close();
+}
+
+void Form1::cmdSave_Click() {
+    const int fullWidth = OuterWidthTwips();
+    SetOuterHeight(kStripTwips);
+    std::string error;
+    const bool saved = RunCommand([&] {
+        SetColor(lbProcess, QPalette::Window, kBlue);
+        return document_.Save(BarSink(fullWidth), error);
+    });
+    SetOuterHeight(kReadyTwips);
+    SetBarWidth(kRestingBarTwips);
+    if (!saved) {
+        warning_box::Show(this, program_identity::Title(),
+                          QStringLiteral("保存资料文件失败,文件未改动:\n") + QString::fromLocal8Bit(error));
+    }
+    if (closeRequested_) close();
+}
+
+void Form1::Command1_Click() { frmAbout::ShowModal(); }
+
+void Form1::Command2_Click() {
+    close();
+    QCoreApplication::quit();
+}
+
+void Form1::List2_Click(int row) {
+    if (row < 0 || static_cast<std::size_t>(row) >= units_.Names().size()) return;
+    // The name comes from the index, not from the list's decoded text, so a
+    // name the locale cannot show is still found.
+    const std::string& name = units_.Names()[static_cast<std::size_t>(row)];
+    const long found = FindTypeLine(document_, name);
+    if (found == -1) return;
+    typeLine_ = found;
+    for (int slot = 0; slot < kSlotCount; ++slot) Text1[slot]->setEnabled(SlotWritable(document_, found, slot));
+    const SlotTexts texts = ReadSlots(document_, found);
+    for (int slot : kFillOrder) Text1[slot]->setText(QString::fromLocal8Bit(texts[slot]));
+    lbUnitName->setText(QString::fromLocal8Bit(name));
+}
+
+void Form1::Text1_Change(int slot) { WriteSlot(document_, typeLine_, slot, BoxTexts()); }
+
+void Form1::txtFind_Change() {
+    const int found = units_.FindUnitByPrefix(txtFind->text().toLocal8Bit().toStdString());
+    setWindowTitle(QString::number(found));
+    if (found >= 0) List2->setCurrentRow(found);
+}
+
+void Form1::closeEvent(QCloseEvent* event) {
+    if (busy_) {
+        closeRequested_ = true;
+        event->ignore();
+        return;
+    }
+    QWidget::closeEvent(event);
+}
+
+// --- helpers -------------------------------------------------------------
+
+template <typename Body>
+bool Form1::RunCommand(Body body) {
+    // Hiding the frame takes every control that could start another command
+    // or touch the document out of reach, access keys included.
+    QPointer<QWidget> focused = focusWidget();
+    Frame1->hide();
+    busy_ = true;
+    const bool ok = body();
+    busy_ = false;
+    Frame1->show();
+    if (focused) focused->setFocus();
+    return ok;
+}
+
+void Form1::SetOuterHeight(int twips) {
+    const int frame = frameGeometry().height() - geometry().height();
+    setFixedHeight(std::max(1, TwipsToPixels(twips) - frame));
+}
+
+int Form1::OuterWidthTwips() const { return frameGeometry().width() * kTwipsPerPixel; }
+
+void Form1::SetBarWidth(double twips) {
+    const double pixels = std::clamp(twips / kTwipsPerPixel + 0.5, 0.0, double(QWIDGETSIZE_MAX));
+    lbProcess->resize(static_cast<int>(pixels), lbProcess->height());
+}
+
+ProgressSink Form1::BarSink(int fullWidthTwips) {
+    return {[this, fullWidthTwips](double fraction) { SetBarWidth(fraction * fullWidthTwips); },
+            [] { QCoreApplication::processEvents(); }};
+}
+
+SlotTexts Form1::BoxTexts() const {
+    SlotTexts texts;
+    for (int slot = 0; slot < kSlotCount; ++slot) texts[slot] = Text1[slot]->text().toLocal8Bit().toStdString();
+    return texts;
+}
