@@ -1,0 +1,207 @@
+#include "Form1.h"
+#include "frmAbout.h"
+
+#include "test_files.h"
+#include "unit_records.h"
+
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+// Receives the addresses the about window hands to the browser.
+class BrowserStandIn : public QObject {
+    Q_OBJECT
+public:
+    BrowserStandIn() {
+        QDesktopServices::setUrlHandler(QStringLiteral("http"), this, "open");
+        QDesktopServices::setUrlHandler(QStringLiteral("https"), this, "open");
+    }
+    ~BrowserStandIn() override {
+        QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    }
+    QList<QUrl> opened;
+public slots:
+    void open(const QUrl& url) { opened << url; }
+};
+
+class AboutTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void opensFromTheAboutButtonWithTitleAndVersion();
+    void hoverNamesTheSiteWithoutOpeningIt();
+    void clickOnALogoOpensItsAddress_data();
+    void clickOnALogoOpensItsAddress();
+    void choiceInTheListOpensTheSameAddress();
+    void typingOpensNothing();
+    void backgroundPressClosesLogoAndLabelPressesDoNot_data();
+    void backgroundPressClosesLogoAndLabelPressesDoNot();
+    void reopenedWindowStartsFresh();
+
+private:
+    // Opens the about window from the main window's About button and runs
+    // check on it while it is shown modally; returns once it is closed.
+    void WithAboutOpen(const std::function<void(frmAbout*)>& check);
+
+    std::unique_ptr<ScratchFolder> folder_;
+    std::unique_ptr<Form1> form_;
+    std::unique_ptr<BrowserStandIn> browser_;
+};
+
+void AboutTest::init() {
+    folder_ = std::make_unique<ScratchFolder>();
+    ::mkdir((*folder_ / "data").c_str(), 0755);
+    WriteBytes(*folder_ / "data/unitrules.xml", CrlfBytes(UnitRecord("Archer")));
+    form_ = std::make_unique<Form1>(QString::fromStdString(folder_->path()));
+    form_->show();
+    browser_ = std::make_unique<BrowserStandIn>();
+}
+
+void AboutTest::cleanup() {
+    browser_.reset();
+    form_.reset();
+    folder_.reset();
+}
+
+void AboutTest::WithAboutOpen(const std::function<void(frmAbout*)>& check) {
+    bool checked = false;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
+        QVERIFY(about);
+        QVERIFY(QTest::qWaitForWindowActive(about));
+        check(about);
+        checked = true;
+        if (QApplication::activeModalWidget() == about) about->close();
+    });
+    form_->findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+    QVERIFY(checked);
+    QVERIFY(!QApplication::activeModalWidget());
+    QVERIFY(!form_->findChild<frmAbout*>());
+}
+
+static QLabel* Logo(frmAbout* about, int i) { return about->findChild<QLabel*>(QStringLiteral("imgURL(%1)").arg(i)); }
+static QComboBox* Sites(frmAbout* about) { return about->findChild<QComboBox*>(QStringLiteral("cbURL")); }
+
+void AboutTest::opensFromTheAboutButtonWithTitleAndVersion() {
+    WithAboutOpen([](frmAbout* about) {
+        QCOMPARE(about->windowTitle(), QStringLiteral("关于 Tarvenor"));
+        QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblTitle"))->text(), QStringLiteral("Tarvenor"));
+        QCOMPARE(about->findChild<QLabel*>(QStringLiteral("lblVersion"))->text(), QStringLiteral("版本 1.0.0"));
+        QCOMPARE(about->size(), QSize(400, 200));
+        QVERIFY(about->windowFlags() & Qt::FramelessWindowHint);
+        QVERIFY(about->isModal());
+        QCOMPARE(Sites(about)->currentText(), QStringLiteral("欢迎访问"));
+        QCOMPARE(Sites(about)->currentIndex(), -1);
+        QCOMPARE(Sites(about)->count(), frmAbout::kLinkCount);
+        QWidget* focused = QApplication::focusWidget();
+        QVERIFY(focused && (focused == Sites(about) || focused->parentWidget() == Sites(about)));
+        const QList<QSize> logoSizes{{88, 31}, {88, 31}, {88, 32}, {88, 31}, {88, 31}};
+        for (int i = 0; i < frmAbout::kLinkCount; ++i) {
+            QCOMPARE(Logo(about, i)->size(), logoSizes[i]);
+            QCOMPARE(Logo(about, i)->cursor().hotSpot(), QPoint(5, 0));
+            QVERIFY(Sites(about)->itemText(i).contains(QLatin1Char('[')));
+            QCOMPARE(frmAbout::Address(i).scheme(), QStringLiteral("https"));
+        }
+    });
+}
+
+void AboutTest::hoverNamesTheSiteWithoutOpeningIt() {
+    WithAboutOpen([this](frmAbout* about) {
+        QTest::mouseMove(Logo(about, 3), QPoint(10, 10));
+        QCOMPARE(Sites(about)->currentText(), Sites(about)->itemText(3));
+        QTest::mouseMove(about, QPoint(300, 60));
+        QCOMPARE(Sites(about)->currentText(), Sites(about)->itemText(3));
+        QVERIFY(browser_->opened.isEmpty());
+    });
+}
+
+void AboutTest::clickOnALogoOpensItsAddress_data() {
+    QTest::addColumn<int>("logo");
+    for (int i = 0; i < frmAbout::kLinkCount; ++i) QTest::addRow("logo %d", i) << i;
+}
+
+void AboutTest::clickOnALogoOpensItsAddress() {
+    QFETCH(int, logo);
+    WithAboutOpen([this, logo](frmAbout* about) {
+        QTest::mouseClick(Logo(about, logo), Qt::LeftButton);
+        QCOMPARE(browser_->opened, QList<QUrl>{frmAbout::Address(logo)});
+        QVERIFY(about->isVisible());
+    });
+}
+
+void AboutTest::choiceInTheListOpensTheSameAddress() {
+    WithAboutOpen([this](frmAbout* about) {
+        QComboBox* sites = Sites(about);
+        sites->setFocus();
+        QTest::keyClick(sites, Qt::Key_Down);
+        QTest::keyClick(sites, Qt::Key_Down);
+        QCOMPARE(browser_->opened, (QList<QUrl>{frmAbout::Address(0), frmAbout::Address(1)}));
+        browser_->opened.clear();
+        emit sites->activated(4);  // what a pick in the dropped-down list sends
+        QCOMPARE(browser_->opened, QList<QUrl>{frmAbout::Address(4)});
+        QTest::mouseClick(Logo(about, 4), Qt::LeftButton);
+        QCOMPARE(browser_->opened.last(), frmAbout::Address(4));
+    });
+}
+
+void AboutTest::typingOpensNothing() {
+    WithAboutOpen([this](frmAbout* about) {
+        QComboBox* sites = Sites(about);
+        QTest::mouseMove(Logo(about, 2), QPoint(5, 5));
+        QTest::keyClick(sites->lineEdit(), Qt::Key_Return);
+        sites->lineEdit()->selectAll();
+        sites->lineEdit()->insert(sites->itemText(1));  // as typed, or pasted
+        QTest::keyClicks(sites->lineEdit(), QStringLiteral("x"));
+        QTest::keyClick(sites->lineEdit(), Qt::Key_Backspace);
+        QTest::keyClick(sites->lineEdit(), Qt::Key_Return);
+        QVERIFY(browser_->opened.isEmpty());
+        QCOMPARE(sites->currentIndex(), -1);
+    });
+}
+
+void AboutTest::backgroundPressClosesLogoAndLabelPressesDoNot_data() {
+    QTest::addColumn<QString>("target");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<bool>("closes");
+    QTest::newRow("left on background") << QString() << int(Qt::LeftButton) << true;
+    QTest::newRow("right on background") << QString() << int(Qt::RightButton) << true;
+    QTest::newRow("middle on background") << QString() << int(Qt::MiddleButton) << true;
+    QTest::newRow("left on a logo") << QStringLiteral("imgURL(1)") << int(Qt::LeftButton) << false;
+    QTest::newRow("right on a logo") << QStringLiteral("imgURL(0)") << int(Qt::RightButton) << false;
+    QTest::newRow("on the title") << QStringLiteral("lblTitle") << int(Qt::LeftButton) << false;
+    QTest::newRow("on the version") << QStringLiteral("lblVersion") << int(Qt::RightButton) << false;
+}
+
+void AboutTest::backgroundPressClosesLogoAndLabelPressesDoNot() {
+    QFETCH(QString, target);
+    QFETCH(int, button);
+    QFETCH(bool, closes);
+    WithAboutOpen([&](frmAbout* about) {
+        QWidget* pressed = target.isEmpty() ? about : about->findChild<QWidget*>(target);
+        QTest::mousePress(pressed, Qt::MouseButton(button), {}, target.isEmpty() ? QPoint(300, 60) : QPoint(2, 2));
+        QCOMPARE(!about->isVisible(), closes);
+    });
+}
+
+void AboutTest::reopenedWindowStartsFresh() {
+    WithAboutOpen([](frmAbout* about) {
+        QTest::mouseMove(Logo(about, 1), QPoint(5, 5));
+        Sites(about)->setCurrentIndex(2);
+    });
+    WithAboutOpen([](frmAbout* about) {
+        QCOMPARE(Sites(about)->currentText(), QStringLiteral("欢迎访问"));
+        QCOMPARE(Sites(about)->currentIndex(), -1);
+    });
+}
+
+QTEST_MAIN(AboutTest)
+#include "about_test.moc"

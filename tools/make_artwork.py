@@ -1,0 +1,146 @@
+#!/usr/bin/python3
+"""Draws the editor's pictures into ui/assets: window icons, the about
+window's background, its five site logos and the pointing-hand cursor.
+
+Needs Debian's python3-pil and fonts-wqy-microhei. The output is committed;
+run this again only to change the artwork:  tools/make_artwork.py
+"""
+from pathlib import Path
+
+from PIL import Image, ImageDraw, ImageFont
+
+ASSETS = Path(__file__).resolve().parent.parent / "ui" / "assets"
+CJK_FONT = "/usr/share/fonts/truetype/wqy/wqy-microhei.ttc"
+BOLD_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
+
+INK = (62, 40, 20)
+GOLD = (196, 150, 60)
+PARCHMENT = (238, 226, 196)
+
+
+def font(path, size):
+    return ImageFont.truetype(path, size)
+
+
+def shield(size):
+    """The program's emblem: a gold shield with a crossed sword and spear."""
+    img = Image.new("RGBA", (size, size), (0, 0, 0, 0))
+    d = ImageDraw.Draw(img)
+    s = size / 32
+    outline = [(3 * s, 2 * s), (29 * s, 2 * s), (29 * s, 16 * s), (16 * s, 30 * s), (3 * s, 16 * s)]
+    d.polygon(outline, fill=(150, 30, 30), outline=GOLD)
+    d.line([(8 * s, 7 * s), (24 * s, 23 * s)], fill=(235, 235, 235), width=max(1, int(2 * s)))
+    d.line([(24 * s, 7 * s), (8 * s, 23 * s)], fill=GOLD, width=max(1, int(2 * s)))
+    d.line([(3 * s, 2 * s), (29 * s, 2 * s)], fill=GOLD, width=max(1, int(s)))
+    return img
+
+
+def window_icons():
+    for size in (16, 32):
+        shield(size).save(ASSETS / f"icon{size}.png")
+    # The about window's own icon: 32 x 32 in 256 colours.
+    about = Image.new("RGB", (32, 32), PARCHMENT)
+    about.paste(shield(32), (0, 0), shield(32))
+    d = ImageDraw.Draw(about)
+    d.ellipse([20, 20, 31, 31], fill=(30, 60, 150), outline=(255, 255, 255))
+    d.text((24, 20), "i", fill=(255, 255, 255), font=font(BOLD_FONT, 10))
+    about.quantize(256).save(ASSETS / "about_icon.png")
+
+
+def background():
+    img = Image.new("RGB", (400, 200), PARCHMENT)
+    d = ImageDraw.Draw(img)
+    for y in range(200):  # a soft vertical shade
+        shade = int(10 * y / 200)
+        d.line([(0, y), (399, y)], fill=(238 - shade, 226 - shade, 196 - shade * 2))
+    d.rectangle([0, 0, 399, 199], outline=INK)
+    d.rectangle([3, 3, 396, 196], outline=GOLD)
+    # Left strip behind the logos.
+    d.rectangle([8, 36, 104, 196], fill=(222, 206, 170), outline=GOLD)
+    # Heading, upper left.
+    img.paste(shield(28), (10, 5), shield(28))
+    d.text((42, 8), "单位编辑器", fill=INK, font=font(CJK_FONT, 17))
+    # Notice, upper right.
+    notice = ["本程序为免费软件,", "修改前请备份资料文件。"]
+    for i, line in enumerate(notice):
+        d.text((262, 10 + 16 * i), line, fill=(120, 30, 30), font=font(CJK_FONT, 12))
+    # Contact block, middle of the right half.
+    d.rectangle([186, 78, 392, 160], outline=GOLD)
+    contact = ["联系作者", "电子邮件: editor@example.com", "主页: www.example.com", "欢迎提出意见和建议"]
+    for i, line in enumerate(contact):
+        d.text((196, 84 + 18 * i), line, fill=INK, font=font(CJK_FONT, 12 if i else 13))
+    # Plain white field under the combo box.
+    d.rectangle([186, 174, 392, 194], fill=(255, 255, 255))
+    img.save(ASSETS / "about_background.jpg", "JPEG", quality=92)
+
+
+def logo(text, sub, colours, height=31):
+    top, bottom, ink = colours
+    img = Image.new("RGB", (88, height), top)
+    d = ImageDraw.Draw(img)
+    for y in range(height):
+        t = y / (height - 1)
+        d.line([(0, y), (87, y)], fill=tuple(int(a + (b - a) * t) for a, b in zip(top, bottom)))
+    d.rectangle([0, 0, 87, height - 1], outline=ink)
+    d.text((5, 2), text, fill=ink, font=font(BOLD_FONT, 11))
+    d.text((5, 16), sub, fill=ink, font=font(CJK_FONT, 11))
+    return img
+
+
+def logos():
+    logo("TARVENOR", "单位编辑器", ((255, 250, 235), (230, 200, 140), (90, 50, 10))).save(
+        ASSETS / "logo0.jpg", "JPEG", quality=92)
+    logo("TARVENOR.CN", "新闻与下载", ((200, 230, 255), (90, 140, 210), (10, 30, 80))).convert(
+        "P", palette=Image.ADAPTIVE, colors=64).save(ASSETS / "logo1.gif")
+    logo("FORUM", "模组讨论区", ((220, 255, 220), (100, 180, 100), (10, 60, 10)), height=32).save(
+        ASSETS / "logo2.jpg", "JPEG", quality=92)
+    logo("WIKI", "单位数据查询", ((255, 230, 230), (200, 100, 100), (80, 10, 10))).save(
+        ASSETS / "logo3.jpg", "JPEG", quality=92, progressive=True)
+    logo("MOD WORKS", "模组与地图", ((240, 230, 255), (140, 110, 200), (40, 20, 80))).save(
+        ASSETS / "logo4.jpg", "JPEG", quality=92)
+
+
+# A pointing hand, finger tip at (5, 0): '#' black outline, '.' white.
+HAND = [
+    "    ##          ",
+    "   #..#         ",
+    "   #..#         ",
+    "   #..#         ",
+    "   #..#         ",
+    "   #..###       ",
+    "   #..#..###    ",
+    "   #..#..#..##  ",
+    "   #..#..#..#.# ",
+    "####..#..#..#..#",
+    "#..#..........#.",
+    "#..#...........#",
+    " #.............#",
+    " #.............#",
+    "  #............#",
+    "  #...........# ",
+    "   #..........# ",
+    "   #.........#  ",
+    "    #........#  ",
+    "    #........#  ",
+    "    ##########  ",
+]
+
+
+def cursor():
+    img = Image.new("RGBA", (32, 32), (0, 0, 0, 0))
+    for y, row in enumerate(HAND):
+        for x, c in enumerate(row):
+            if c == "#":
+                img.putpixel((x + 1, y), (0, 0, 0, 255))
+            elif c == ".":
+                img.putpixel((x + 1, y), (255, 255, 255, 255))
+    img.save(ASSETS / "hand_cursor.png")
+
+
+if __name__ == "__main__":
+    ASSETS.mkdir(parents=True, exist_ok=True)
+    window_icons()
+    background()
+    logos()
+    cursor()
+    print("artwork written to", ASSETS)

@@ -1,0 +1,46 @@
+// The about window: the program's title and version on a fixed picture, five
+// site logos that open their web address, and a combo box naming the sites.
+// A press on the background closes it. It keeps no state between openings.
+#pragma once
+
+#include <QDialog>
+#include <QUrl>
+
+#include <array>
+
+class QComboBox;
+class QLabel;
+
+class frmAbout : public QDialog {
+    Q_OBJECT
+
+public:
+    static constexpr int kLinkCount = 5;
+
+    // Creates the window, shows it centred on the screen and returns once it
+    // has been closed; the window is destroyed then.
+    static void ShowModal();
+
+    explicit frmAbout(QWidget* parent = nullptr);
+
+    // The address that logo i, and entry i of the combo box, open.
+    static QUrl Address(int index);
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void Form_Load();
+    void imgURL_MouseMove(int index);
+    void cbURL_Click(int index);
+    void OpenAddress(int index);
+
+    QPixmap background_;
+    QLabel* lblTitle = nullptr;
+    QLabel* lblVersion = nullptr;
+    std::array<QLabel*, kLinkCount> imgURL{};
+    QComboBox* cbURL = nullptr;
+    int pressedLogo_ = -1;
+};
