@@ -90,7 +90,7 @@ def logo(text, sub, colours, height=31):
 def logos():
     logo("TARVENOR", "单位编辑器", ((255, 250, 235), (230, 200, 140), (90, 50, 10))).save(
         ASSETS / "logo0.jpg", "JPEG", quality=92)
-    logo("TARVENOR.CN", "新闻与下载", ((200, 230, 255), (90, 140, 210), (10, 30, 80))).convert(
+    logo("NEWS", "新闻与下载", ((200, 230, 255), (90, 140, 210), (10, 30, 80))).convert(
         "P", palette=Image.ADAPTIVE, colors=64).save(ASSETS / "logo1.gif")
     logo("FORUM", "模组讨论区", ((220, 255, 220), (100, 180, 100), (10, 60, 10)), height=32).save(
         ASSETS / "logo2.jpg", "JPEG", quality=92)
