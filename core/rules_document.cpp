@@ -57,9 +57,10 @@ bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::
         if (sink.report) sink.report(static_cast<double>(consumed / kBlockBytes) / kBlocksAtFullWidth);
     };
 
-    std::string chunk(kReadChunk, '\0');
+    const auto buffer = std::make_unique_for_overwrite<char[]>(kReadChunk);
+    char* const chunk = buffer.get();
     for (;;) {
-        const std::size_t n = std::fread(chunk.data(), 1, chunk.size(), file.get());
+        const std::size_t n = std::fread(chunk, 1, kReadChunk, file.get());
         if (n == 0) {
             if (std::ferror(file.get())) {
                 error = rulesPath_ + ": " + std::strerror(errno ? errno : EIO);
@@ -78,14 +79,14 @@ bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::
             finishLine();
         }
         while (pos < n) {
-            const void* cr = std::memchr(chunk.data() + pos, '\r', n - pos);
+            const void* cr = std::memchr(chunk + pos, '\r', n - pos);
             if (!cr) {
-                current.append(chunk, pos, n - pos);
+                current.append(chunk + pos, n - pos);
                 consumed += n - pos;
                 break;
             }
-            const std::size_t at = static_cast<const char*>(cr) - chunk.data();
-            current.append(chunk, pos, at - pos);
+            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk);
+            current.append(chunk + pos, at - pos);
             consumed += at - pos + 1;
             pos = at + 1;
             if (pos == n) {
