@@ -94,6 +94,9 @@ void Form1::CreateControls() {
     lbProcess->setObjectName(QStringLiteral("lbProcess"));
     lbProcess->setGeometry(kBarRect);
     lbProcess->setAutoFillBackground(true);
+    // A plain fill: growing the bar needs only the new strip painted, and
+    // nothing once the bar has run past the window's edge.
+    lbProcess->setAttribute(Qt::WA_StaticContents);
     SetColor(lbProcess, QPalette::Window, kRed);
 
     Frame1 = new QGroupBox(this);

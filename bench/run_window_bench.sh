@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Read/Save through the window and start-up time, under offscreen and Xvfb.
+#   bench/run_window_bench.sh      (after a build)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+source tools/setup.sh
+ensure_packages xvfb xauth
+bench=build/bench/window_bench
+work=$(mktemp -d)
+trap 'rm -rf "$work"; [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true' EXIT
+build/tools/make_rules "$work/calibrated.xml" --bytes 460800 >/dev/null
+build/tools/make_rules "$work/large.xml" --bytes 50000000 >/dev/null
+mkdir -p "$work/editor/data" && cp tools/demo/unitrules.xml "$work/editor/data/"
+
+median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
+startup() {
+    local kind=$1 i
+    for i in $(seq 1 11); do
+        if [ "$kind" = form ]; then "$bench" --startup form "$work/editor"; else "$bench" --startup empty; fi
+    done 2>/dev/null | median
+}
+
+run_all() {
+    "$bench" "$work/calibrated.xml" 5 2>/dev/null
+    "$bench" "$work/large.xml" 1 2>/dev/null
+    local form empty
+    form=$(startup form)
+    empty=$(startup empty)
+    echo "  start-up to first paint: editor $form ms, empty QWidget $empty ms, ratio $(awk "BEGIN {printf \"%.2f\", $form / $empty}")x"
+}
+
+echo "== offscreen"
+[ -z "${ONLY_XVFB:-}" ] && QT_QPA_PLATFORM=offscreen run_all
+echo "== Xvfb"
+Xvfb :98 -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+sleep 1
+DISPLAY=:98 QT_QPA_PLATFORM=xcb run_all

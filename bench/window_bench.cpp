@@ -1,0 +1,148 @@
+// Timed runs of Read and Save through the real main window, beside the core's
+// own Load/Save with a no-op sink and a bare loop that does only what the
+// progress bar costs (per line: set a label's width, process events).
+//   window_bench FILE [runs]      Read/Save figures for FILE, median of runs
+//   window_bench --startup form FOLDER   ms from main() to the editor's first
+//                                        paint, on FOLDER/data/unitrules.xml
+//   window_bench --startup empty  the same for an empty QWidget
+// bench/run_window_bench.sh runs it under offscreen and under Xvfb.
+#include "Form1.h"
+#include "rules_document.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+namespace {
+
+const auto kProcessStart = std::chrono::steady_clock::now();
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+double TimeMs(const std::function<void()>& work) {
+    QElapsedTimer timer;
+    timer.start();
+    work();
+    return static_cast<double>(timer.nsecsElapsed()) / 1e6;
+}
+
+// A program folder holding a copy of the file as data/unitrules.xml.
+std::string ProgramFolderWith(const std::string& file) {
+    const auto folder = std::filesystem::temp_directory_path() / "tarvenor-window-bench";
+    std::filesystem::create_directories(folder / "data");
+    std::filesystem::copy_file(file, folder / "data/unitrules.xml", std::filesystem::copy_options::overwrite_existing);
+    return folder.string();
+}
+
+// What the progress bar costs by itself: per line, a label's width and one
+// pass of event processing.
+double BareBarLoop(const RulesDocument& lines, bool saving) {
+    QWidget window;
+    window.setFixedSize(412, 53);
+    QLabel bar(&window);
+    bar.setAutoFillBackground(true);
+    bar.setAttribute(Qt::WA_StaticContents);  // as the editor's bar
+    bar.setGeometry(3, 3, 367, 19);
+    window.show();
+    QApplication::processEvents();
+    const int fullWidth = window.frameGeometry().width() * 15;
+    const std::size_t count = lines.LineCount();
+    std::size_t consumed = 0;
+    return TimeMs([&] {
+        for (std::size_t i = 0; i < count; ++i) {
+            consumed += lines.Line(i).size() + 2;
+            const double fraction = saving ? double(i) / double(count - 1) : double(consumed / 128) / 3600.0;
+            bar.resize(static_cast<int>(fraction * fullWidth / 15 + 0.5), bar.height());
+            QApplication::processEvents();
+        }
+    });
+}
+
+int RunReadSave(const std::string& file, int runs) {
+    const std::string folder = ProgramFolderWith(file);
+    std::vector<double> coreLoad, coreSave, bareRead, bareSave, windowRead, windowSave;
+    const ProgressSink noOp{[](double) {}, [] {}};
+    for (int run = 0; run < runs; ++run) {
+        RulesDocument doc(folder);
+        std::string error;
+        coreLoad.push_back(TimeMs([&] { doc.Load(noOp, [](std::size_t) {}, error); }));
+        coreSave.push_back(TimeMs([&] { doc.Save(noOp, error); }));
+        bareRead.push_back(BareBarLoop(doc, false));
+        bareSave.push_back(BareBarLoop(doc, true));
+
+        Form1 form(QString::fromStdString(folder));
+        form.show();
+        QApplication::processEvents();
+        auto* read = form.findChild<QPushButton*>(QStringLiteral("cmdGetData"));
+        auto* save = form.findChild<QPushButton*>(QStringLiteral("cmdSave"));
+        windowRead.push_back(TimeMs([&] { read->click(); }));
+        form.findChild<QListWidget*>(QStringLiteral("List2"))->setCurrentRow(0);
+        windowSave.push_back(TimeMs([&] { save->click(); }));
+    }
+    const double bytes = double(std::filesystem::file_size(file));
+    std::printf("file %s: %.0f bytes, platform %s, median of %d runs\n", file.c_str(), bytes,
+                qPrintable(QGuiApplication::platformName()), runs);
+    std::printf("  core Load  %9.1f ms   core Save  %9.1f ms   (no-op sink)\n", Median(coreLoad), Median(coreSave));
+    std::printf("  bare read  %9.1f ms   bare save  %9.1f ms   (label width + events per line)\n", Median(bareRead),
+                Median(bareSave));
+    std::printf("  window Read %8.1f ms   window Save %8.1f ms\n", Median(windowRead), Median(windowSave));
+    std::printf("  ratio to bare loop: Read %.2fx, Save %.2fx\n", Median(windowRead) / Median(bareRead),
+                Median(windowSave) / Median(bareSave));
+    std::filesystem::remove_all(folder);
+    return 0;
+}
+
+// Shows a window and reports the time from main() to its first paint.
+int RunStartup(const char* editorFolder) {
+    std::unique_ptr<QWidget> window;
+    if (editorFolder) {
+        window = std::make_unique<Form1>(QString::fromLocal8Bit(editorFolder));
+    } else {
+        window = std::make_unique<QWidget>();
+        window->resize(412, 270);
+        if (std::getenv("BENCH_EMPTY_WITH_TEXT")) new QLabel(QStringLiteral("读入数据 Read"), window.get());
+    }
+    struct FirstPaint : QObject {
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::Paint && !done) {
+                done = true;
+                const auto ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - kProcessStart);
+                std::printf("%.2f\n", ms.count());
+                QTimer::singleShot(0, qApp, &QCoreApplication::quit);
+            }
+            return false;
+        }
+        bool done = false;
+    } firstPaint;
+    window->installEventFilter(&firstPaint);
+    window->show();
+    return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    if (argc >= 3 && std::string(argv[1]) == "--startup")
+        return RunStartup(std::string(argv[2]) == "form" && argc >= 4 ? argv[3] : nullptr);
+    if (argc < 2) {
+        std::fprintf(stderr, "usage: window_bench FILE [runs] | --startup form FOLDER | --startup empty\n");
+        return 2;
+    }
+    return RunReadSave(argv[1], argc >= 3 ? std::atoi(argv[2]) : 5);
+}
