@@ -12,6 +12,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "offscreen_noise.h"
+
 #include <sys/stat.h>
 
 // Receives the addresses the about window hands to the browser.
@@ -35,6 +37,7 @@ class AboutTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { DropOffscreenPlatformNoise(); }
     void init();
     void cleanup();
     void opensFromTheAboutButtonWithTitleAndVersion();

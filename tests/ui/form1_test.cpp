@@ -14,6 +14,8 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "offscreen_noise.h"
+
 #include <sys/stat.h>
 
 #include <memory>
@@ -85,16 +87,27 @@ struct Warnings {
     ~Warnings() { warning_box::SetHandler(previous); }
 };
 
-// Runs probe on every pass of event processing while a command runs.
-class DuringCommand {
-public:
-    explicit DuringCommand(std::function<void()> probe) {
-        QObject::connect(&timer_, &QTimer::timeout, std::move(probe));
-        timer_.start(0);
-    }
+// Watches the window on every pass of event processing while a command runs.
+struct StripWatch {
+    int widestBar = 0;
+    bool stripOnly = true;  // strip height, frame hidden, bar in the command's colour
+    bool readEnabledMeanwhile = false;
+    bool saveEnabledMeanwhile = false;
 
-private:
-    QTimer timer_;
+    StripWatch(const Editor& editor, const QColor& barColour, const std::function<void()>& command) {
+        auto* bar = editor.get<QLabel>("lbProcess");
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] {
+            widestBar = std::max(widestBar, bar->width());
+            stripOnly = stripOnly && editor.form->height() == StripHeight(editor.form.get()) &&
+                        !editor.get<QGroupBox>("Frame1")->isVisible() &&
+                        bar->palette().color(QPalette::Window) == barColour;
+            readEnabledMeanwhile |= editor.get<QPushButton>("cmdGetData")->isEnabled();
+            saveEnabledMeanwhile |= editor.get<QPushButton>("cmdSave")->isEnabled();
+        });
+        timer.start(0);
+        command();
+    }
 };
 
 }  // namespace
@@ -103,6 +116,9 @@ class Form1Test : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() { DropOffscreenPlatformNoise(); }
+    void controlsAsDesigned_data();
+    void controlsAsDesigned();
     void missingFileWarnsBeforeShowingAndDisablesRead();
     void readListsUnitsBehindAGrowingRedBar();
     void findSelectsByPrefixInAnyCase_data();
@@ -112,6 +128,7 @@ private slots:
     void eachBoxEditReachesItsOwnLine_data();
     void eachBoxEditReachesItsOwnLine();
     void unfoundNameLeavesThePreviousUnitInPlace();
+    void nameTheLocaleCannotShowIsStillFound();
     void boxOfAnUnwritableLineIsDisabled();
     void typingBeforeAnySelectionWritesNothing();
     void saveTwiceBehindABlueBar();
@@ -121,6 +138,68 @@ private slots:
     void exitLeavesTheFileUnchanged();
     void tabOrderAndAccessKeys();
 };
+
+void Form1Test::controlsAsDesigned_data() {
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QRect>("twips");
+    QTest::addColumn<QString>("tag");
+    auto row = [](const char* name, const char* text, QRect twips, const char* tag = "") {
+        QTest::newRow(name) << QString::fromLatin1(name) << QString::fromUtf8(text) << twips << QString::fromLatin1(tag);
+    };
+    row("Frame1", "", {0, 0, 6045, 3930});
+    row("Command2", "退出(&X)", {4455, 3375, 1455, 420});
+    row("Command1", "关于(&A)", {3015, 3375, 1410, 420});
+    row("txtFind", "", {135, 180, 2805, 285});
+    row("cmdGetData", "读入数据(&R)", {3015, 2475, 2895, 420});
+    row("List2", "", {135, 495, 2805, 3300});
+    row("cmdSave", "保存(&S)", {3015, 2925, 2895, 420});
+    row("Text1(0)", "", {3825, 630, 735, 285});
+    row("Text1(1)", "", {5130, 630, 735, 285});
+    row("Text1(2)", "", {3825, 2115, 735, 285});
+    row("Text1(3)", "", {5130, 1395, 735, 285});
+    row("Text1(4)", "", {3825, 1755, 735, 285});
+    row("Text1(5)", "", {3825, 1395, 735, 285});
+    row("Text1(6)", "", {3825, 990, 735, 285});
+    row("Text1(7)", "", {5130, 990, 735, 285});
+    row("lbUnitName", "", {3105, 180, 2760, 375});
+    row("Label1(0)", "攻击力", {3150, 675, 540, 180}, "ATTACK");
+    row("Label1(1)", "生命", {4635, 675, 360, 180}, "HITS");
+    row("Label1(2)", "移动力", {3195, 2160, 540, 180}, "MOVES");
+    row("Label1(3)", "视野", {4635, 1440, 360, 180}, "LOS");
+    row("Label1(4)", "建造时间", {3015, 1800, 720, 225}, "JOB_TIME");
+    row("Label1(5)", "护甲", {3330, 1440, 360, 180}, "ARMOR");
+    row("Label1(6)", "射程", {3330, 1035, 360, 180}, "RANGE");
+    row("Label1(7)", "-", {4680, 1035, 90, 180});
+    row("lbProcess", "", {45, 45, 5505, 285});
+}
+
+void Form1Test::controlsAsDesigned() {
+    QFETCH(QString, name);
+    QFETCH(QString, text);
+    QFETCH(QRect, twips);
+    QFETCH(QString, tag);
+    Editor editor(UnitRecord("Archer"));
+    auto* control = editor.form->findChild<QWidget*>(name);
+    QVERIFY(control);
+    QCOMPARE(control->geometry(), QRect(twips.x() / 15, twips.y() / 15, twips.width() / 15, twips.height() / 15));
+    if (auto* button = qobject_cast<QPushButton*>(control)) {
+        QCOMPARE(button->text(), text);
+        QCOMPARE(button->palette().color(QPalette::Button), QColor(224, 224, 224));
+    }
+    if (auto* label = qobject_cast<QLabel*>(control)) {
+        QCOMPARE(label->text(), text);
+        if (name.startsWith(QLatin1String("Label1")))
+            QCOMPARE(label->palette().color(QPalette::WindowText), QColor(192, 64, 0));
+    }
+    if (auto* box = qobject_cast<QLineEdit*>(control)) QCOMPARE(box->text(), text);
+    QCOMPARE(control->property("Tag").toString(), tag);
+    QCOMPARE(editor.form->size(), QSize(412, kDesignedHeight));
+    QCOMPARE(editor.get<QLineEdit>("txtFind")->toolTip(), QStringLiteral("输入单位名称开头的几个字母"));
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
+    QVERIFY(!editor.get<QPushButton>("cmdSave")->isEnabled());
+    QVERIFY(!editor.form->windowIcon().isNull());
+}
 
 void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
     ScratchFolder folder;
@@ -154,23 +233,13 @@ void Form1Test::readListsUnitsBehindAGrowingRedBar() {
     Editor editor(rules.bytes);
     QCOMPARE(editor.form->windowTitle(), QStringLiteral("Tarvenor 单位编辑器 v1.0 Quorrin[Velmoth]"));
     QCOMPARE(editor.form->height(), kDesignedHeight);
-    auto* bar = editor.get<QLabel>("lbProcess");
-    int widest = 0;
-    bool statesHeld = true;
-    {
-        DuringCommand probe([&] {
-            widest = std::max(widest, bar->width());
-            statesHeld = statesHeld && editor.form->height() == StripHeight(editor.form.get()) &&
-                         !editor.get<QGroupBox>("Frame1")->isVisible() &&
-                         !editor.get<QPushButton>("cmdSave")->isEnabled() &&
-                         !editor.get<QPushButton>("cmdGetData")->isEnabled() &&
-                         bar->palette().color(QPalette::Window) == QColor(255, 0, 0);
-        });
-        editor.read();
-    }
-    QVERIFY(statesHeld);
+    const StripWatch reading(editor, QColor(255, 0, 0), [&] { editor.read(); });
+    QVERIFY(reading.stripOnly);
+    QVERIFY(!reading.readEnabledMeanwhile);
+    QVERIFY(!reading.saveEnabledMeanwhile);
     // The calibrated size draws the bar across the whole window exactly at the end.
-    QCOMPARE(widest, editor.form->frameGeometry().width());
+    QCOMPARE(reading.widestBar, editor.form->frameGeometry().width());
+    auto* bar = editor.get<QLabel>("lbProcess");
 
     auto* list = editor.get<QListWidget>("List2");
     QCOMPARE(list->count(), static_cast<int>(rules.names.size()));
@@ -287,6 +356,17 @@ void Form1Test::unfoundNameLeavesThePreviousUnitInPlace() {
     QCOMPARE(editor.line(2 * kRecordTypeRow + 1 - 49), std::string("    <ATTACK>9</ATTACK>"));
 }
 
+void Form1Test::nameTheLocaleCannotShowIsStillFound() {
+    const std::string odd = "Ram\xff\xfe\x80";
+    Editor editor(Concat(UnitRecord("Archer", "1"), UnitRecord(odd, "8")));
+    editor.read();
+    editor.select(1);
+    QCOMPARE(editor.box(0)->text(), QStringLiteral("8"));
+    QCOMPARE(editor.form->typeLine(), long(2 * kRecordTypeRow + 1));
+    editor.save();
+    QVERIFY(ReadBytes(editor.file()).find("    <TYPENAME>" + odd + "</TYPENAME>\r\n") != std::string::npos);
+}
+
 void Form1Test::boxOfAnUnwritableLineIsDisabled() {
     // Ram's record is four lines short: its attack offset is Archer's TYPENAME line.
     auto shortRecord = UnitRecord("Ram");
@@ -318,19 +398,9 @@ void Form1Test::saveTwiceBehindABlueBar() {
     editor.retype(0, QStringLiteral("15"));
     auto* bar = editor.get<QLabel>("lbProcess");
     for (int pass = 0; pass < 2; ++pass) {
-        int widest = 0;
-        bool statesHeld = true;
-        {
-            DuringCommand probe([&] {
-                widest = std::max(widest, bar->width());
-                statesHeld = statesHeld && editor.form->height() == StripHeight(editor.form.get()) &&
-                             !editor.get<QGroupBox>("Frame1")->isVisible() &&
-                             bar->palette().color(QPalette::Window) == QColor(0, 0, 255);
-            });
-            editor.save();
-        }
-        QVERIFY(statesHeld);
-        QCOMPARE(widest, editor.form->frameGeometry().width());
+        const StripWatch saving(editor, QColor(0, 0, 255), [&] { editor.save(); });
+        QVERIFY(saving.stripOnly);
+        QCOMPARE(saving.widestBar, editor.form->frameGeometry().width());
         QCOMPARE(editor.form->height(), ReadyHeight(editor.form.get()));
         QVERIFY(editor.get<QPushButton>("cmdSave")->isEnabled());
         QCOMPARE(bar->width(), 1);
@@ -390,15 +460,15 @@ void Form1Test::closeDuringSaveWaitsForTheSave() {
     editor.select(2);
     const auto lines = editor.lines();
     bool closedWhileBusy = false;
-    {
-        DuringCommand probe([&] {
-            if (editor.form->busy() && !closedWhileBusy) {
-                closedWhileBusy = true;
-                QVERIFY(!editor.form->close());
-            }
-        });
-        editor.save();
-    }
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        if (editor.form->busy() && !closedWhileBusy) {
+            closedWhileBusy = true;
+            QVERIFY(!editor.form->close());
+        }
+    });
+    closer.start(0);
+    editor.save();
     QVERIFY(closedWhileBusy);
     QVERIFY(!editor.form->isVisible());
     QCOMPARE(ReadBytes(editor.file()), CrlfBytes(lines));
