@@ -2,7 +2,9 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -34,6 +36,25 @@ std::string ResolveLinks(std::string path) {
         path = target.front() == kPathSeparator ? target : FolderOf(path) + kPathSeparator + target;
     }
     return path;
+}
+
+std::string TempPrefix(const std::string& target) {
+    return "." + target.substr(target.find_last_of(kPathSeparator) + 1) + ".saving-";
+}
+
+// Removes what saves that were killed part-way left behind: temporary files
+// of this target whose process no longer runs. A save still under way in
+// another process keeps its file.
+void RemoveStaleTemporaries(const std::string& target) {
+    const std::string prefix = TempPrefix(target);
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(FolderOf(target), ec)) {
+        const std::string name = entry.path().filename().string();
+        if (name.compare(0, prefix.size(), prefix) != 0) continue;
+        const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+        if (pid <= 0 || pid == ::getpid()) continue;
+        if (::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) ::unlink(entry.path().c_str());
+    }
 }
 
 }  // namespace
@@ -87,9 +108,8 @@ bool Replacement::Open() {
     if (exists && ::access(target_.c_str(), W_OK) != 0) return Fail(SystemReason(errno));
 
     const std::string folder = FolderOf(target_);
-    const std::string base = target_.substr(target_.find_last_of(kPathSeparator) + 1);
     for (unsigned attempt = 0; fd_ < 0; ++attempt) {
-        temp_ = folder + kPathSeparator + "." + base + ".saving-" + std::to_string(::getpid()) + "-" +
+        temp_ = folder + kPathSeparator + TempPrefix(target_) + std::to_string(::getpid()) + "-" +
                 std::to_string(attempt);
         fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd_ < 0) {
@@ -142,6 +162,7 @@ bool Replacement::Commit() {
         ::fsync(folder);
         ::close(folder);
     }
+    RemoveStaleTemporaries(target_);
     return true;
 }
 

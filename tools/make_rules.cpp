@@ -1,5 +1,5 @@
 // make_rules: writes a synthetic unit-rules file.
-//   make_rules OUT [--units N | --bytes N] [--seed S]
+//   make_rules OUT [--units N | --bytes N] [--seed S] [--padding N]
 #include "rules_generator.h"
 
 #include <cstdio>
@@ -10,7 +10,7 @@
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        std::cerr << "usage: make_rules OUT [--units N | --bytes N] [--seed S]\n";
+        std::cerr << "usage: make_rules OUT [--units N | --bytes N] [--seed S] [--padding N]\n";
         return 2;
     }
     GeneratorOptions options;
@@ -19,6 +19,7 @@ int main(int argc, char** argv) {
         if (std::strcmp(argv[i], "--units") == 0) options.units = value;
         else if (std::strcmp(argv[i], "--bytes") == 0) options.targetBytes = value;
         else if (std::strcmp(argv[i], "--seed") == 0) options.seed = static_cast<unsigned>(value);
+        else if (std::strcmp(argv[i], "--padding") == 0) options.fillerPadding = value;
         else {
             std::cerr << "make_rules: unknown option " << argv[i] << "\n";
             return 2;

@@ -22,7 +22,7 @@ std::string Property(const std::string& tag, const std::string& value) {
     return "    <" + tag + ">" + value + "</" + tag + ">\r\n";
 }
 
-std::string Record(std::size_t id, const std::string& name, std::mt19937& rng) {
+std::string Record(std::size_t id, const std::string& name, std::size_t padding, std::mt19937& rng) {
     auto pick = [&rng](int lo, int hi) { return std::to_string(std::uniform_int_distribution<int>(lo, hi)(rng)); };
     const bool ranged = rng() % 3 == 0;
     std::string attack = pick(1, 40);
@@ -44,7 +44,8 @@ std::string Record(std::size_t id, const std::string& name, std::mt19937& rng) {
         r += Property(tag, pick(0, 99));                               // -36 .. -33
     r += Property("ARMOR", pick(0, 10));                               // -32
     for (int p = 31; p >= 1; --p)                                      // -31 .. -1
-        r += Property("PROP_" + std::to_string(p), "unit" + std::to_string(id) + "_" + pick(0, 9999));
+        r += Property("PROP_" + std::to_string(p),
+                      "unit" + std::to_string(id) + "_" + pick(0, 9999) + std::string(padding, 'p'));
     r += Property("TYPENAME", name);                                   // 0
     r += Property("DESCRIPTION", name + " of the " + (ranged ? "bow" : "line") + " corps");
     r += Property("ICON", "icons/unit" + std::to_string(id) + ".bmp");
@@ -80,7 +81,7 @@ GeneratedRules GenerateRules(const GeneratorOptions& options) {
     for (std::size_t id = 0;; ++id) {
         if (options.targetBytes == 0 && id == options.units) break;
         const std::string name = GeneratedUnitName(id);
-        std::string record = Record(id, name, rng);
+        std::string record = Record(id, name, options.fillerPadding, rng);
         if (options.targetBytes != 0 &&
             out.bytes.size() + record.size() + kFooter.size() + kSmallestPadding > options.targetBytes)
             break;

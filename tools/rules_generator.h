@@ -11,6 +11,7 @@ struct GeneratorOptions {
     std::size_t units = 100;        // used when targetBytes is 0
     std::size_t targetBytes = 0;    // when non-zero: as many units as fit, padded to exactly this size
     unsigned seed = 1;
+    std::size_t fillerPadding = 0;  // extra characters in each filler value, for longer lines
 };
 
 struct GeneratedRules {

@@ -6,9 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
+#include <cstdio>
 #include <filesystem>
+#include <random>
 
 namespace {
 
@@ -273,6 +277,49 @@ TEST(FailedLoad, KeepsThePreviousLinesAndNamesTheFile) {
     EXPECT_FALSE(doc.Load({}, {}, error));
     EXPECT_EQ(error, rules.file + ": Is a directory");
     EXPECT_EQ(LinesOf(doc), before);
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// A save killed at any moment leaves the old file or the complete new one.
+
+TEST(KilledSave, LeavesTheOldOrTheNewFileAndALaterSaveCleansUp) {
+    RulesFolder rules;
+    // About 1,000,000 lines, 50 MB.
+    const std::string before = GenerateRules({17857, 0, 5, 28}).bytes;
+    WriteBytes(rules.file, before);
+    RulesDocument doc = rules.Document();
+    ASSERT_TRUE(LoadQuietly(doc));
+    doc.SetLine(doc.LineCount() / 2, "    <ATTACK>99</ATTACK>");
+    std::string after;
+    for (std::size_t i = 0; i < doc.LineCount(); ++i) after += doc.Line(i) + "\r\n";
+
+    std::mt19937 rng(2026);
+    int sawOld = 0, sawNew = 0;
+    for (int round = 0; round < 8; ++round) {
+        if (round % 2 == 0) WriteBytes(rules.file, before);
+        const pid_t saver = ::fork();
+        ASSERT_GE(saver, 0);
+        if (saver == 0) {
+            std::string error;
+            for (;;) doc.Save({}, error);
+        }
+        ::usleep(std::uniform_int_distribution<useconds_t>(1000, 120000)(rng));
+        ::kill(saver, SIGKILL);
+        ::waitpid(saver, nullptr, 0);
+        const std::string onDisk = ReadBytes(rules.file);
+        ASSERT_TRUE(onDisk == before || onDisk == after) << "round " << round << ": a mix of " << onDisk.size() << " bytes";
+        (onDisk == before ? sawOld : sawNew)++;
+    }
+    std::printf("killed saves left the old file %d times, the new one %d times\n", sawOld, sawNew);
+
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    EXPECT_EQ(ReadBytes(rules.file), after);
 }
 
 }  // namespace

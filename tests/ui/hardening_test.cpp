@@ -1,0 +1,152 @@
+#include "Form1.h"
+
+#include "rules_generator.h"
+#include "test_files.h"
+#include "unit_records.h"
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPushButton>
+#include <QtTest>
+
+#include "offscreen_noise.h"
+
+#include <sys/stat.h>
+
+#include <memory>
+
+namespace {
+
+constexpr std::array<const char*, 7> kStatTags{"ATTACK", "HITS", "MOVES", "LOS", "JOB_TIME", "ARMOR", "RANGE"};
+
+// The stat tag a line opens with after its blanks, case ignored, or "".
+QString OpeningStatTag(const std::string& line) {
+    const QString text = QString::fromLatin1(line.c_str(), int(line.size())).trimmed();
+    for (const char* tag : kStatTags)
+        if (text.startsWith(QLatin1Char('<') + QLatin1String(tag) + QLatin1Char('>'), Qt::CaseInsensitive))
+            return QLatin1String(tag);
+    return {};
+}
+
+struct Window {
+    ScratchFolder folder;
+    std::unique_ptr<Form1> form;
+    std::string file() const { return folder / "data/unitrules.xml"; }
+    explicit Window(const std::string& bytes) {
+        ::mkdir((folder / "data").c_str(), 0755);
+        WriteBytes(file(), bytes);
+        form = std::make_unique<Form1>(QString::fromStdString(folder.path()));
+        form->show();
+        form->findChild<QPushButton*>(QStringLiteral("cmdGetData"))->click();
+    }
+    QListWidget* list() const { return form->findChild<QListWidget*>(QStringLiteral("List2")); }
+    QLineEdit* box(int slot) const { return form->findChild<QLineEdit*>(QStringLiteral("Text1(%1)").arg(slot)); }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> all;
+        for (std::size_t i = 0; i < form->document().LineCount(); ++i) all.push_back(form->document().Line(i));
+        return all;
+    }
+    void save() const { form->findChild<QPushButton*>(QStringLiteral("cmdSave"))->click(); }
+};
+
+}  // namespace
+
+class HardeningTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { DropOffscreenPlatformNoise(); }
+    void hostileLayoutsOnlyEverChangeSlotLines();
+    void millionLineFile();
+    void tenMegabyteLine();
+};
+
+void HardeningTest::hostileLayoutsOnlyEverChangeSlotLines() {
+    auto shorter = UnitRecord("Shorter", "3");
+    shorter.erase(shorter.begin() + 30);
+    auto longer = UnitRecord("Longer", "4");
+    longer.insert(longer.begin() + 30, "    <EXTRA>1</EXTRA>");
+    auto angled = UnitRecord("a>b", "5<6", "1-<8>rng");
+    auto blanks = UnitRecord("Blank", "   ");
+    blanks[10] = "      ";
+    blanks[11] = "";
+    const std::vector<std::string> top{"    <TYPENAME>Top</TYPENAME>", "    <ATTACK>1</ATTACK>",
+                                       "    <TYPENAME>", "<typename>Second</typename>"};
+    std::vector<std::string> file = top;
+    for (const auto& record : {shorter, longer, UnitRecord("Twin", "6"), UnitRecord("TWIN", "7"),
+                               UnitRecord("Twin", "8"), angled, blanks, UnitRecord("Last", "9")})
+        file = Concat(file, record);
+    Window window(CrlfBytes(file));
+    QCOMPARE(window.list()->count(), 11);
+
+    for (int row = 0; row < window.list()->count(); ++row) {
+        window.list()->setCurrentRow(row);
+        for (int slot = 0; slot < kSlotCount; ++slot) {
+            if (!window.box(slot)->isEnabled()) continue;
+            window.box(slot)->selectAll();
+            QTest::keyClicks(window.box(slot), QStringLiteral("7.50"));
+        }
+    }
+    const auto edited = window.lines();
+    QCOMPARE(edited.size(), file.size());
+    int changed = 0;
+    for (std::size_t i = 0; i < file.size(); ++i) {
+        if (edited[i] == file[i]) continue;
+        ++changed;
+        const QString tag = OpeningStatTag(file[i]);
+        QVERIFY2(!tag.isEmpty(), ("line " + std::to_string(i) + " was no stat line: " + file[i]).c_str());
+        QCOMPARE(OpeningStatTag(edited[i]), tag);
+        QVERIFY(edited[i].rfind("    <" + tag.toStdString() + ">", 0) == 0);
+    }
+    QCOMPARE(changed, 4 * 7);  // Twin, a>b, Blank and Last have every stat line where it belongs
+    window.save();
+    QCOMPARE(ReadBytes(window.file()), CrlfBytes(edited));
+}
+
+void HardeningTest::millionLineFile() {
+    const GeneratedRules rules = GenerateRules({17858, 0, 8, 28});  // 1,000,051 lines, 50 MB
+    std::vector<std::string> original;
+    for (std::size_t at = 0, next; at < rules.bytes.size(); at = next + 2) {
+        next = rules.bytes.find("\r\n", at);
+        original.push_back(rules.bytes.substr(at, next - at));
+    }
+    QVERIFY(original.size() >= 1000000);
+    Window window(rules.bytes);
+    QCOMPARE(window.list()->count(), int(rules.names.size()));
+    window.list()->setCurrentRow(window.list()->count() - 1);
+    window.box(1)->selectAll();
+    QTest::keyClicks(window.box(1), QStringLiteral("4321"));
+    const long typeLine = window.form->typeLine();
+    QCOMPARE(original[std::size_t(typeLine)], "    <TYPENAME>" + rules.names.back() + "</TYPENAME>");
+    QCOMPARE(window.form->document().Line(std::size_t(typeLine - 48)), std::string("    <HITS>4321</HITS>"));
+
+    const auto edited = window.lines();
+    QCOMPARE(edited.size(), original.size());
+    for (std::size_t i = 0; i < original.size(); ++i) {
+        const long offset = long(i) - typeLine;
+        const bool statLine = std::any_of(kStatSlots.begin(), kStatSlots.end(),
+                                          [offset](const StatSlot& s) { return s.offset == offset; });
+        if (!statLine && edited[i] != original[i]) QFAIL(("line " + std::to_string(i) + " changed").c_str());
+    }
+    window.save();
+    QVERIFY(ReadBytes(window.file()) == CrlfBytes(edited));
+}
+
+void HardeningTest::tenMegabyteLine() {
+    const std::string huge = "    <NOTES>" + std::string(10 << 20, 'n') + "</NOTES>";
+    auto record = UnitRecord("Giant", "2");
+    record[5] = huge;
+    Window window(CrlfBytes(Concat({huge}, record)));
+    QCOMPARE(window.list()->count(), 1);
+    window.list()->setCurrentRow(0);
+    window.box(0)->selectAll();
+    QTest::keyClicks(window.box(0), QStringLiteral("30"));
+    window.save();
+    auto expected = Concat({huge}, record);
+    expected[1 + kRecordTypeRow - 49] = "    <ATTACK>30</ATTACK>";
+    QCOMPARE(ReadBytes(window.file()), CrlfBytes(expected));
+}
+
+QTEST_MAIN(HardeningTest)
+#include "hardening_test.moc"
