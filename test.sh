@@ -4,7 +4,15 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
 
-ensure_packages "${BUILD_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}"
 ensure_locale de_DE.UTF-8
+export QT_QPA_PLATFORM=offscreen
+
+echo "== Build and tests"
 configure_and_build
-QT_QPA_PLATFORM=offscreen ctest --test-dir build --output-on-failure --timeout 600
+ctest --test-dir build --output-on-failure --timeout 600
+
+echo "== Sanitizer build: the same tests, then each fuzz target for a bounded time"
+configure_and_build_hardening
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    ctest --test-dir build-hardening --output-on-failure --timeout 900

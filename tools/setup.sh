@@ -28,8 +28,18 @@ ensure_locale() {
 
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
                 qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev fonts-wqy-microhei)
+# The sanitizer build and the fuzz targets.
+HARDENING_PACKAGES=(clang libclang-rt-14-dev)
 
 configure_and_build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
     cmake --build build --parallel "$(nproc)"
+}
+
+# Every test again with AddressSanitizer and UndefinedBehaviorSanitizer, plus
+# the fuzz targets, built with clang.
+configure_and_build_hardening() {
+    cmake -S . -B build-hardening -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
+        -DTARVENOR_SANITIZE=ON -DTARVENOR_FUZZ=ON -DTARVENOR_BUILD_BENCH=OFF >/dev/null
+    cmake --build build-hardening --parallel "$(nproc)"
 }
