@@ -5,6 +5,7 @@
 //   window_bench --startup form FOLDER   ms from main() to the editor's first
 //                                        paint, on FOLDER/data/unitrules.xml
 //   window_bench --startup empty  the same for an empty QWidget
+//   window_bench --peak FILE      peak memory of Read, select, edit, Save
 // bench/run_window_bench.sh runs it under offscreen and under Xvfb.
 #include "Form1.h"
 #include "rules_document.h"
@@ -12,10 +13,12 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -134,12 +137,36 @@ int RunStartup(const char* editorFolder) {
     return QApplication::exec();
 }
 
+// Peak resident memory of one whole edit through the window, against the
+// budget of five times the file plus 40 MiB.
+int RunPeak(const std::string& file) {
+    const std::string folder = ProgramFolderWith(file);
+    {
+        Form1 form(QString::fromStdString(folder));
+        form.show();
+        form.findChild<QPushButton*>(QStringLiteral("cmdGetData"))->click();
+        auto* list = form.findChild<QListWidget*>(QStringLiteral("List2"));
+        list->setCurrentRow(list->count() - 1);
+        form.findChild<QLineEdit*>(QStringLiteral("Text1(0)"))->setText(QStringLiteral("42"));
+        form.findChild<QPushButton*>(QStringLiteral("cmdSave"))->click();
+    }
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    const double fileMiB = double(std::filesystem::file_size(file)) / (1 << 20);
+    const double peakMiB = double(usage.ru_maxrss) / 1024;
+    std::printf("peak RSS %.1f MiB for a %.1f MiB file: %.2fx the file; budget 5x + 40 MiB = %.1f MiB\n", peakMiB,
+                fileMiB, peakMiB / fileMiB, 5 * fileMiB + 40);
+    std::filesystem::remove_all(folder);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     if (argc >= 3 && std::string(argv[1]) == "--startup")
         return RunStartup(std::string(argv[2]) == "form" && argc >= 4 ? argv[3] : nullptr);
+    if (argc >= 3 && std::string(argv[1]) == "--peak") return RunPeak(argv[2]);
     if (argc < 2) {
         std::fprintf(stderr, "usage: window_bench FILE [runs] | --startup form FOLDER | --startup empty\n");
         return 2;
