@@ -4,13 +4,18 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
 
-ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
 ensure_locale de_DE.UTF-8
 export QT_QPA_PLATFORM=offscreen
 
 echo "== Build and tests"
 configure_and_build
 ctest --test-dir build --output-on-failure --timeout 600
+
+echo "== Windows build of the core, its tests under Wine"
+configure_and_build_windows
+WINEPREFIX="$PWD/build-windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+    ctest --test-dir build-windows --output-on-failure --timeout 600
 
 echo "== Sanitizer build: the same tests, then each fuzz target for a bounded time"
 configure_and_build_hardening

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -18,8 +19,11 @@ inline constexpr char kPathSeparator = '/';
 #endif
 
 // True when a regular file (or a link to one) exists at path; directories and
-// other special files do not count.
+// other special files do not count, nor on Windows files marked hidden or
+// system.
 bool IsRegularFile(const std::string& path);
+
+// Paths are the platform's bytes on POSIX and UTF-8 on Windows.
 
 // Opens path for binary reading. Returns nullptr and sets reason to the
 // system's explanation when it cannot; a directory is refused.
@@ -59,7 +63,9 @@ private:
     std::string temp_;
     std::string reason_;
     std::string buffer_;
-    int fd_ = -1;
+    std::intptr_t handle_ = 0;  // the platform's file handle while open_
+    bool open_ = false;
+    bool exists_ = false;  // an old file is there to be replaced
     bool failed_ = false;
     bool committed_ = false;
 };

@@ -30,6 +30,8 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googl
                 qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev fonts-wqy-microhei)
 # The sanitizer build and the fuzz targets.
 HARDENING_PACKAGES=(clang libclang-rt-14-dev)
+# The core cross-built for Windows, and Wine to run its tests.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 
 configure_and_build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -42,4 +44,12 @@ configure_and_build_hardening() {
     cmake -S . -B build-hardening -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_CXX_COMPILER=clang++ \
         -DTARVENOR_SANITIZE=ON -DTARVENOR_FUZZ=ON -DTARVENOR_BUILD_BENCH=OFF >/dev/null
     cmake --build build-hardening --parallel "$(nproc)"
+}
+
+# The unit data core and its tests as Windows executables (no Qt for Windows
+# is packaged here); ctest runs them under Wine.
+configure_and_build_windows() {
+    cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTARVENOR_BUILD_UI=OFF -DTARVENOR_BUILD_BENCH=OFF >/dev/null
+    cmake --build build-windows --parallel "$(nproc)"
 }

@@ -70,10 +70,18 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
     return button;
 }
 
+// The core takes paths as the platform's file-name bytes (UTF-8 on Windows).
+std::string CorePath(const QString& path) {
+#ifdef Q_OS_WIN
+    return path.toUtf8().toStdString();
+#else
+    return QFile::encodeName(path).toStdString();
+#endif
+}
+
 }  // namespace
 
-Form1::Form1(const QString& programFolder, QWidget* parent)
-    : QWidget(parent), document_(QFile::encodeName(programFolder).toStdString()) {
+Form1::Form1(const QString& programFolder, QWidget* parent) : QWidget(parent), document_(CorePath(programFolder)) {
     CreateControls();
     SetTabOrder();
     ConnectEvents();

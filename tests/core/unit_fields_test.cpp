@@ -6,8 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-
 #include <clocale>
 
 namespace {
@@ -16,7 +14,7 @@ namespace {
 class Lines {
 public:
     explicit Lines(const std::vector<std::string>& lines) : doc_(folder_.path()) {
-        ::mkdir((folder_ / "data").c_str(), 0755);
+        MakeFolder(folder_ / "data");
         WriteBytes(doc_.RulesPath(), CrlfBytes(lines));
         std::string error;
         if (!doc_.Load({}, {}, error)) ADD_FAILURE() << error;
@@ -226,7 +224,12 @@ TEST(NormalizeNumber, ReadsALenientPrefixAndWritesGeneralFormat) {
 
 TEST(NormalizeNumber, IgnoresTheProcessLocale) {
     const std::string saved = std::setlocale(LC_ALL, nullptr);
-    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr) << "the de_DE.UTF-8 locale is not installed";
+    // A locale whose decimal separator is a comma.
+    const char* german = nullptr;
+    for (const char* name : {"de_DE.UTF-8", "German_Germany.1252", "de-DE", "deu"})
+        if ((german = std::setlocale(LC_ALL, name))) break;
+    ASSERT_NE(german, nullptr) << "no German locale is installed";
+    ASSERT_EQ(*std::localeconv()->decimal_point, ',');
     for (const auto& [text, expected] : kNumbers) EXPECT_EQ(NormalizeNumber(text), expected) << "'" << text << "'";
     std::setlocale(LC_ALL, saved.c_str());
 }
@@ -240,7 +243,7 @@ TEST(NormalizeNumber, IsStableOnItsOwnOutput) {
 
 TEST(GeneratedFile, EveryUnitIsFoundAndItsSlotsAreWritable) {
     ScratchFolder folder;
-    ::mkdir((folder / "data").c_str(), 0755);
+    MakeFolder(folder / "data");
     const GeneratedRules rules = GenerateRules({60, 0, 3});
     WriteBytes(folder / "data/unitrules.xml", rules.bytes);
     RulesDocument doc(folder.path());

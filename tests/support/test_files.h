@@ -4,9 +4,13 @@
 // provoked even when the tests run as root.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <vector>
+
+// std::filesystem's view of a path as the core takes it (UTF-8 on Windows).
+std::filesystem::path Fs(const std::string& path);
 
 class ScratchFolder {
 public:
@@ -27,7 +31,9 @@ private:
 
 std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
+void MakeFolder(const std::string& path);
 
+#ifndef _WIN32
 struct ChildLimits {
     bool unprivileged = false;        // drop to an ordinary user when running as root
     long long fileSizeLimit = -1;     // RLIMIT_FSIZE in bytes, -1 for none
@@ -37,3 +43,4 @@ struct ChildLimits {
 // (false as well when the child died). Folders the child must reach are made
 // world-accessible by the caller.
 bool RunInChild(const ChildLimits& limits, const std::function<bool()>& body);
+#endif

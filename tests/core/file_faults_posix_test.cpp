@@ -1,0 +1,148 @@
+// File faults that need POSIX to provoke: permission bits, a file-size
+// limit, an unprivileged child process, links, and killing a save.
+#include "rules_document.h"
+
+#include "rules_folder.h"
+#include "rules_generator.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// Saving safely: the old file survives every failure byte for byte.
+
+struct SaveFailure {
+    const char* name;
+    std::function<void(const RulesFolder&)> prepare;
+    ChildLimits limits;
+    const char* reason;
+};
+
+void PrintTo(const SaveFailure& c, std::ostream* os) { *os << c.name; }
+
+class FailedSave : public testing::TestWithParam<SaveFailure> {};
+
+TEST_P(FailedSave, LeavesFileAndLinesWhole) {
+    RulesFolder rules;
+    WriteBytes(rules.file, kOnDisk);
+    RulesDocument doc = rules.Document();
+    ASSERT_TRUE(LoadQuietly(doc));
+    doc.SetLine(0, "    <ATTACK>" + std::string(4096, '9') + "</ATTACK>");
+    const auto linesBefore = LinesOf(doc);
+    GetParam().prepare(rules);
+
+    const bool saved = RunInChild(GetParam().limits, [&] {
+        std::string error;
+        const bool ok = doc.Save({}, error);
+        // The message names the file and the system's reason.
+        const bool clear = error.find(rules.file) == 0 && error.find(GetParam().reason) != std::string::npos;
+        return !ok && clear && LinesOf(doc) == linesBefore;
+    });
+    EXPECT_TRUE(saved) << "save did not fail cleanly";
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"}) << "temporary file left";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    RealRefusals, FailedSave,
+    testing::Values(
+        SaveFailure{"read_only_file", [](const RulesFolder& r) { ::chmod(r.file.c_str(), 0444); },
+                    {true, -1}, "Permission denied"},
+        SaveFailure{"folder_not_writable",
+                    [](const RulesFolder& r) {
+                        ::chmod(r.file.c_str(), 0666);
+                        ::chmod((r.folder / "data").c_str(), 0555);
+                    },
+                    {true, -1}, "Permission denied"},
+        SaveFailure{"disk_full", [](const RulesFolder&) {}, {false, 1000}, "File too large"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(SaveReplacement, KeepsPermissionsAndFollowsLinks) {
+    RulesFolder rules;
+    WriteBytes(rules.file, kOnDisk);
+    RulesDocument doc = rules.Document();
+    ASSERT_TRUE(LoadQuietly(doc));
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    const std::string saved = "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
+    std::string error;
+
+    ::chmod(rules.file.c_str(), 0640);
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    struct stat st {};
+    ::stat(rules.file.c_str(), &st);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+    EXPECT_EQ(ReadBytes(rules.file), saved);
+
+    const std::string target = rules.folder / "real.xml";
+    ::rename(rules.file.c_str(), target.c_str());
+    ::symlink("../real.xml", rules.file.c_str());
+    doc.SetLine(0, "    <ATTACK>9</ATTACK>");
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_TRUE(std::filesystem::is_symlink(rules.file));
+    EXPECT_EQ(ReadBytes(target).substr(0, 22), "    <ATTACK>9</ATTACK>");
+}
+
+TEST(FailedLoad, OfAnUnreadableFileKeepsThePreviousLines) {
+    RulesFolder rules;
+    WriteBytes(rules.file, kOnDisk);
+    RulesDocument doc = rules.Document();
+    ASSERT_TRUE(LoadQuietly(doc));
+    const auto before = LinesOf(doc);
+    ::chmod(rules.file.c_str(), 0);
+    EXPECT_TRUE(RunInChild({true, -1}, [&] {
+        std::string error;
+        return !doc.Load({}, {}, error) && error == rules.file + ": Permission denied" && LinesOf(doc) == before;
+    }));
+}
+
+// ---------------------------------------------------------------------------
+// A save killed at any moment leaves the old file or the complete new one.
+
+TEST(KilledSave, LeavesTheOldOrTheNewFileAndALaterSaveCleansUp) {
+    RulesFolder rules;
+    // About 1,000,000 lines, 50 MB.
+    const std::string before = GenerateRules({17857, 0, 5, 28}).bytes;
+    WriteBytes(rules.file, before);
+    RulesDocument doc = rules.Document();
+    ASSERT_TRUE(LoadQuietly(doc));
+    doc.SetLine(doc.LineCount() / 2, "    <ATTACK>99</ATTACK>");
+    std::string after;
+    for (std::size_t i = 0; i < doc.LineCount(); ++i) after += doc.Line(i) + "\r\n";
+
+    std::mt19937 rng(2026);
+    int sawOld = 0, sawNew = 0;
+    for (int round = 0; round < 8; ++round) {
+        if (round % 2 == 0) WriteBytes(rules.file, before);
+        const pid_t saver = ::fork();
+        ASSERT_GE(saver, 0);
+        if (saver == 0) {
+            std::string error;
+            for (;;) doc.Save({}, error);
+        }
+        ::usleep(std::uniform_int_distribution<useconds_t>(1000, 120000)(rng));
+        ::kill(saver, SIGKILL);
+        ::waitpid(saver, nullptr, 0);
+        const std::string onDisk = ReadBytes(rules.file);
+        ASSERT_TRUE(onDisk == before || onDisk == after) << "round " << round << ": a mix of " << onDisk.size() << " bytes";
+        (onDisk == before ? sawOld : sawNew)++;
+    }
+    std::printf("killed saves left the old file %d times, the new one %d times\n", sawOld, sawNew);
+
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    EXPECT_EQ(ReadBytes(rules.file), after);
+}
+
+}  // namespace
