@@ -110,6 +110,7 @@ void Form1::CreateControls() {
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(TwipsRect(0, 0, 6045, 3930));
+    Frame1->setAutoFillBackground(true);  // opaque, so the bar beneath is hidden
 
     Command2 = MakeButton(Frame1, "Command2", QStringLiteral("退出(&X)"), TwipsRect(4455, 3375, 1455, 420));
     Command1 = MakeButton(Frame1, "Command1", QStringLiteral("关于(&A)"), TwipsRect(3015, 3375, 1410, 420));

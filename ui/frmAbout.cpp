@@ -55,6 +55,8 @@ void frmAbout::ShowModal() {
 
 QUrl frmAbout::Address(int index) { return QUrl(QString::fromLatin1(kLinks.at(index).address)); }
 
+QUrl frmAbout::AddressOf(int index) const { return QUrl(imgURL.at(index)->property("Tag").toString()); }
+
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frmAbout"));
     setWindowTitle(QStringLiteral("关于我的应用程序"));
@@ -78,6 +80,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
         imgURL[i]->resize(imgURL[i]->pixmap().size());  // exactly the picture, no stretching
         imgURL[i]->setCursor(hand);
         imgURL[i]->setMouseTracking(true);  // hover without a button held
+        imgURL[i]->setProperty("Tag", QString::fromLatin1(kLinks[i].address));
         imgURL[i]->installEventFilter(this);
     }
 
@@ -156,5 +159,5 @@ void frmAbout::cbURL_Click(int index) {
 void frmAbout::OpenAddress(int index) {
     // Hands the address to the default browser without waiting; a failure
     // is not reported and the window stays as it is.
-    QDesktopServices::openUrl(Address(index));
+    QDesktopServices::openUrl(AddressOf(index));
 }

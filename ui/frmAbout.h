@@ -36,6 +36,8 @@ private:
     void imgURL_MouseMove(int index);
     void cbURL_Click(int index);
     void OpenAddress(int index);
+    // The address logo i carries as its tag.
+    QUrl AddressOf(int index) const;
 
     QPixmap background_;
     QLabel* lblTitle = nullptr;

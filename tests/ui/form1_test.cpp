@@ -119,6 +119,7 @@ private slots:
     void initTestCase() { DropOffscreenPlatformNoise(); }
     void controlsAsDesigned_data();
     void controlsAsDesigned();
+    void barIsCoveredByTheFrameUntilACommand();
     void missingFileWarnsBeforeShowingAndDisablesRead();
     void readListsUnitsBehindAGrowingRedBar();
     void findSelectsByPrefixInAnyCase_data();
@@ -199,6 +200,30 @@ void Form1Test::controlsAsDesigned() {
     QCOMPARE(editor.get<QLabel>("lbUnitName")->palette().color(QPalette::WindowText), QColor(0, 0, 255));
     QVERIFY(!editor.get<QPushButton>("cmdSave")->isEnabled());
     QVERIFY(!editor.form->windowIcon().isNull());
+}
+
+void Form1Test::barIsCoveredByTheFrameUntilACommand() {
+    Editor editor(GenerateRules({30, 0, 3}).bytes);
+    // Pixels come back from a grab with a little rounding.
+    auto near = [](const QColor& a, const QColor& b) {
+        return std::abs(a.red() - b.red()) < 8 && std::abs(a.green() - b.green()) < 8 && std::abs(a.blue() - b.blue()) < 8;
+    };
+    const QColor red(255, 0, 0), blue(0, 0, 255);
+    auto shownAtTheBar = [&] { return editor.form->grab().toImage().pixelColor(QPoint(5, 10)); };
+    QVERIFY(!near(shownAtTheBar(), red));
+    editor.read();
+    QVERIFY(!near(shownAtTheBar(), red));
+
+    QColor lastSeenWhileSaving;
+    QTimer timer;
+    connect(&timer, &QTimer::timeout, [&] {
+        if (editor.form->busy()) lastSeenWhileSaving = shownAtTheBar();
+    });
+    timer.start(0);
+    editor.save();
+    timer.stop();
+    QVERIFY(near(lastSeenWhileSaving, blue));
+    QVERIFY(!near(shownAtTheBar(), blue));
 }
 
 void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
