@@ -127,6 +127,7 @@ void Form1::CreateControls() {
     List2->setObjectName(QStringLiteral("List2"));
     List2->setGeometry(TwipsRect(135, 495, 2805, 3300));
     List2->setSelectionMode(QAbstractItemView::SingleSelection);
+    List2->setUniformItemSizes(true);  // one line of text each: no per-item measuring
 
     lbUnitName = new QLabel(Frame1);
     lbUnitName->setObjectName(QStringLiteral("lbUnitName"));
