@@ -33,6 +33,8 @@ std::FILE* OpenForReading(const std::string& path, std::string& reason);
 // byte is on disk. Until Commit succeeds the original file is untouched; if
 // the writer is destroyed without a successful Commit, the temporary file is
 // removed. A link to the file is followed, so the link's target is replaced.
+// A successful Commit also removes what saves of the same file left behind
+// when their process was killed.
 // Errors are sticky: after the first failure every call returns false and
 // reason() tells why, in the system's words.
 class Replacement {

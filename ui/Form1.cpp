@@ -168,7 +168,12 @@ void Form1::ConnectEvents() {
     connect(cmdSave, &QPushButton::clicked, this, &Form1::cmdSave_Click);
     connect(Command1, &QPushButton::clicked, this, &Form1::Command1_Click);
     connect(Command2, &QPushButton::clicked, this, &Form1::Command2_Click);
-    connect(List2, &QListWidget::currentRowChanged, this, &Form1::List2_Click);
+    // A change of selection, not of the current row: the list makes its first
+    // row current when it merely takes the focus, which selects nothing.
+    connect(List2, &QListWidget::itemSelectionChanged, this, [this] {
+        const QList<QListWidgetItem*> selected = List2->selectedItems();
+        if (!selected.isEmpty()) List2_Click(List2->row(selected.front()));
+    });
     connect(txtFind, &QLineEdit::textChanged, this, &Form1::txtFind_Change);
     for (int slot = 0; slot < kSlotCount; ++slot)
         connect(Text1[slot], &QLineEdit::textChanged, this, [this, slot] { Text1_Change(slot); });

@@ -35,9 +35,7 @@ class FailedSave : public testing::TestWithParam<SaveFailure> {};
 
 TEST_P(FailedSave, LeavesFileAndLinesWhole) {
     RulesFolder rules;
-    WriteBytes(rules.file, kOnDisk);
-    RulesDocument doc = rules.Document();
-    ASSERT_TRUE(LoadQuietly(doc));
+    RulesDocument doc = rules.Loaded();
     doc.SetLine(0, "    <ATTACK>" + std::string(4096, '9') + "</ATTACK>");
     const auto linesBefore = LinesOf(doc);
     GetParam().prepare(rules);
@@ -70,9 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(SaveReplacement, KeepsPermissionsAndFollowsLinks) {
     RulesFolder rules;
-    WriteBytes(rules.file, kOnDisk);
-    RulesDocument doc = rules.Document();
-    ASSERT_TRUE(LoadQuietly(doc));
+    RulesDocument doc = rules.Loaded();
     doc.SetLine(0, "    <ATTACK>8</ATTACK>");
     const std::string saved = "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
     std::string error;
@@ -95,9 +91,7 @@ TEST(SaveReplacement, KeepsPermissionsAndFollowsLinks) {
 
 TEST(FailedLoad, OfAnUnreadableFileKeepsThePreviousLines) {
     RulesFolder rules;
-    WriteBytes(rules.file, kOnDisk);
-    RulesDocument doc = rules.Document();
-    ASSERT_TRUE(LoadQuietly(doc));
+    RulesDocument doc = rules.Loaded();
     const auto before = LinesOf(doc);
     ::chmod(rules.file.c_str(), 0);
     EXPECT_TRUE(RunInChild({true, -1}, [&] {

@@ -15,9 +15,7 @@ std::wstring WideOf(const std::string& path) { return Fs(path).wstring(); }
 
 TEST(FailedSave, OfAReadOnlyFileKeepsFileAndLines) {
     RulesFolder rules;
-    WriteBytes(rules.file, kOnDisk);
-    RulesDocument doc = rules.Document();
-    ASSERT_TRUE(LoadQuietly(doc));
+    RulesDocument doc = rules.Loaded();
     doc.SetLine(0, "    <ATTACK>8</ATTACK>");
     const auto edited = LinesOf(doc);
     ASSERT_TRUE(::SetFileAttributesW(WideOf(rules.file).c_str(), FILE_ATTRIBUTE_READONLY));

@@ -139,9 +139,7 @@ TEST(SaveProgress, ReportsEachLineAsAFractionOfTheLast) {
 
 TEST(FailedSaveOverADirectory, ReportsAndKeepsLines) {
     RulesFolder rules;
-    WriteBytes(rules.file, kOnDisk);
-    RulesDocument doc = rules.Document();
-    ASSERT_TRUE(LoadQuietly(doc));
+    RulesDocument doc = rules.Loaded();
     std::filesystem::remove(Fs(rules.file));
     MakeFolder(rules.file);
     std::string error;
@@ -172,9 +170,7 @@ TEST(SaveReplacement, WritesAVanishedFileAnewAndWorksInAFolderNamedInAnyScript) 
 
 TEST(FailedLoad, KeepsThePreviousLinesAndNamesTheFile) {
     RulesFolder rules;
-    WriteBytes(rules.file, kOnDisk);
-    RulesDocument doc = rules.Document();
-    ASSERT_TRUE(LoadQuietly(doc));
+    RulesDocument doc = rules.Loaded();
     const auto before = LinesOf(doc);
     std::string error;
 

@@ -8,6 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+inline const std::string kOnDisk = "    <ATTACK>7</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
+
 // A document whose file lies at folder/data/unitrules.xml.
 struct RulesFolder {
     ScratchFolder folder;
@@ -17,6 +21,14 @@ struct RulesFolder {
         file = Document().RulesPath();
     }
     RulesDocument Document() const { return RulesDocument(folder.path()); }
+    // Writes bytes to the file and loads a document from it.
+    RulesDocument Loaded(const std::string& bytes = kOnDisk) const {
+        WriteBytes(file, bytes);
+        RulesDocument doc = Document();
+        std::string error;
+        if (!doc.Load({}, {}, error)) ADD_FAILURE() << error;
+        return doc;
+    }
 };
 
 inline std::vector<std::string> LinesOf(const RulesDocument& doc) {
@@ -30,4 +42,3 @@ inline bool LoadQuietly(RulesDocument& doc) {
     return doc.Load({}, {}, error);
 }
 
-inline const std::string kOnDisk = "    <ATTACK>7</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";

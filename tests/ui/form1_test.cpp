@@ -132,6 +132,7 @@ private slots:
     void nameTheLocaleCannotShowIsStillFound();
     void boxOfAnUnwritableLineIsDisabled();
     void typingBeforeAnySelectionWritesNothing();
+    void focusOnTheListSelectsNoUnit();
     void saveTwiceBehindABlueBar();
     void failedSaveKeepsFileAndDocument();
     void failedReadComesBackToTheStartState();
@@ -414,6 +415,20 @@ void Form1Test::typingBeforeAnySelectionWritesNothing() {
     const auto before = editor.lines();
     for (int slot = 0; slot < kSlotCount; ++slot) QTest::keyClicks(editor.box(slot), QStringLiteral("77"));
     QCOMPARE(editor.lines(), before);
+}
+
+void Form1Test::focusOnTheListSelectsNoUnit() {
+    Editor editor(Concat(UnitRecord("Archer", "12.50"), UnitRecord("Ram")));
+    editor.read();
+    editor.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor.form.get()));
+    const auto before = editor.lines();
+    editor.get<QListWidget>("List2")->setFocus(Qt::TabFocusReason);
+    QCOMPARE(editor.form->typeLine(), 0L);
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), QString());
+    QCOMPARE(editor.lines(), before);
+    QTest::keyClick(editor.get<QListWidget>("List2"), Qt::Key_Down);
+    QVERIFY(editor.form->typeLine() > 0);
 }
 
 void Form1Test::saveTwiceBehindABlueBar() {
