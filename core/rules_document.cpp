@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <new>
 
 namespace {
 
@@ -42,10 +43,21 @@ bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::
     }
 
     // The hook reads the new lines through Line(), so they go straight into
-    // lines_; the old ones come back if the read fails part-way.
+    // lines_; the old ones come back if the read fails part-way, also when
+    // the file is too large for memory.
     std::vector<std::string> previous;
     previous.swap(lines_);
+    try {
+        if (ReadLines(file.get(), sink, onLine, reason)) return true;
+    } catch (const std::bad_alloc&) {
+        reason = std::strerror(ENOMEM);
+    }
+    lines_.swap(previous);
+    error = rulesPath_ + ": " + reason;
+    return false;
+}
 
+bool RulesDocument::ReadLines(std::FILE* file, const ProgressSink& sink, const LineHook& onLine, std::string& reason) {
     std::size_t consumed = 0;  // bytes of finished lines, terminators included
     std::string current;
     bool pendingCR = false;  // a CR ended the last chunk; an LF may follow
@@ -60,11 +72,10 @@ bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::
     const auto buffer = std::make_unique_for_overwrite<char[]>(kReadChunk);
     char* const chunk = buffer.get();
     for (;;) {
-        const std::size_t n = std::fread(chunk, 1, kReadChunk, file.get());
+        const std::size_t n = std::fread(chunk, 1, kReadChunk, file);
         if (n == 0) {
-            if (std::ferror(file.get())) {
-                error = rulesPath_ + ": " + std::strerror(errno ? errno : EIO);
-                lines_.swap(previous);
+            if (std::ferror(file)) {
+                reason = std::strerror(errno ? errno : EIO);
                 return false;
             }
             break;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -31,8 +32,9 @@ public:
     // Replaces the lines by the file's lines. A line ends at CR or CRLF; the
     // terminator is dropped and a lone LF stays inside its line. Reports
     // (bytes read so far, terminators included) / 128, rounded down, / 3600
-    // after each line, unclamped. On failure returns false, sets error to
-    // "<path>: <system reason>", and leaves the lines as they were before.
+    // after each line, unclamped. On failure (a file too large for memory
+    // included) returns false, sets error to "<path>: <system reason>", and
+    // leaves the lines as they were before.
     bool Load(const ProgressSink& sink, const LineHook& onLine, std::string& error);
 
     // Replaces the file by the lines, each followed by CRLF, reporting i / n
@@ -49,6 +51,9 @@ public:
     void SetLine(std::size_t i, std::string text) { lines_[i] = std::move(text); }
 
 private:
+    // Appends the file's lines; false with the system's reason on a read error.
+    bool ReadLines(std::FILE* file, const ProgressSink& sink, const LineHook& onLine, std::string& reason);
+
     std::string rulesPath_;
     std::vector<std::string> lines_;
 };

@@ -53,8 +53,6 @@ void frmAbout::ShowModal() {
     window.exec();
 }
 
-QUrl frmAbout::Address(int index) { return QUrl(QString::fromLatin1(kLinks.at(index).address)); }
-
 QUrl frmAbout::AddressOf(int index) const { return QUrl(imgURL.at(index)->property("Tag").toString()); }
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint) {

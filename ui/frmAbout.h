@@ -23,9 +23,6 @@ public:
 
     explicit frmAbout(QWidget* parent = nullptr);
 
-    // The address that logo i, and entry i of the combo box, open.
-    static QUrl Address(int index);
-
 protected:
     void mousePressEvent(QMouseEvent* event) override;
     void paintEvent(QPaintEvent* event) override;

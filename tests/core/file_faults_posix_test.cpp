@@ -15,9 +15,22 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <random>
 
 namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kAddressSanitizer = true;
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
 
 // ---------------------------------------------------------------------------
 // Saving safely: the old file survives every failure byte for byte.
@@ -87,6 +100,22 @@ TEST(SaveReplacement, KeepsPermissionsAndFollowsLinks) {
     ASSERT_TRUE(doc.Save({}, error)) << error;
     EXPECT_TRUE(std::filesystem::is_symlink(rules.file));
     EXPECT_EQ(ReadBytes(target).substr(0, 22), "    <ATTACK>9</ATTACK>");
+}
+
+TEST(FailedLoad, OfAFileTooLargeForMemoryKeepsThePreviousLines) {
+    if (kAddressSanitizer) GTEST_SKIP() << "the address sanitizer reserves more address space than the limit allows";
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    const auto before = LinesOf(doc);
+    WriteBytes(rules.file, GenerateRules({0, 80'000'000, 3}).bytes);
+    // Room for 64 MiB more than the process maps now: the file needs twice that.
+    long long pages = 0;
+    std::ifstream("/proc/self/statm") >> pages;
+    const ChildLimits tightMemory{false, -1, pages * ::sysconf(_SC_PAGESIZE) + (64ll << 20)};
+    EXPECT_TRUE(RunInChild(tightMemory, [&] {
+        std::string error;
+        return !doc.Load({}, {}, error) && error == rules.file + ": Cannot allocate memory" && LinesOf(doc) == before;
+    }));
 }
 
 TEST(FailedLoad, OfAnUnreadableFileKeepsThePreviousLines) {

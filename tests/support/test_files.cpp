@@ -87,10 +87,12 @@ bool RunInChild(const ChildLimits& limits, const std::function<bool()>& body) {
             constexpr uid_t kNobody = 65534;
             if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
         }
-        if (limits.fileSizeLimit >= 0) {
-            const rlimit limit{static_cast<rlim_t>(limits.fileSizeLimit), static_cast<rlim_t>(limits.fileSizeLimit)};
-            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0) ::_exit(4);
-        }
+        auto limit = [](int resource, long long bytes) {
+            const rlimit value{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};
+            if (bytes >= 0 && ::setrlimit(resource, &value) != 0) ::_exit(4);
+        };
+        limit(RLIMIT_FSIZE, limits.fileSizeLimit);
+        limit(RLIMIT_AS, limits.memoryLimit);
         ::_exit(body() ? 0 : 1);
     }
     int status = 0;

@@ -37,6 +37,7 @@ void MakeFolder(const std::string& path);
 struct ChildLimits {
     bool unprivileged = false;        // drop to an ordinary user when running as root
     long long fileSizeLimit = -1;     // RLIMIT_FSIZE in bytes, -1 for none
+    long long memoryLimit = -1;       // RLIMIT_AS in bytes, -1 for none
 };
 
 // Runs body in a forked child under the given limits; returns body's result
