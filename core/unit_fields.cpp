@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cfloat>
 #include <charconv>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 
 const std::array<StatSlot, kSlotCount> kStatSlots{{
@@ -47,6 +49,20 @@ bool ContainsIgnoreCase(std::string_view text, std::string_view needle) {
 
 const char* SlotTag(int slot) { return kStatSlots[slot == kMaximumSlot ? kMinimumSlot : slot].tag; }
 
+// The line has a ">" and a "<" after it, so GetValue finds its value.
+bool ValueLocated(std::string_view line) {
+    const auto open = line.find('>');
+    return open != std::string_view::npos && line.find('<', open + 1) != std::string_view::npos;
+}
+
+// The first "-" of a range value and the first "rng" (case-sensitive) of the
+// whole value; true when both are there and the "rng" follows the "-".
+bool SplitRange(std::string_view range, std::size_t& dash, std::size_t& rng) {
+    dash = range.find('-');
+    rng = range.find("rng");
+    return dash != std::string_view::npos && rng != std::string_view::npos && rng > dash;
+}
+
 bool InDocument(const RulesDocument& doc, long index) {
     return index >= 0 && static_cast<std::size_t>(index) < doc.LineCount();
 }
@@ -61,21 +77,52 @@ double Saturate(double value) {
     return value;
 }
 
-// "&H..." and "&O...": the plain non-negative integer the digits spell.
+int DigitValue(char c, int base) {
+    int d = base;
+    if (IsDigit(c)) d = c - '0';
+    else if (base == 16 && FoldAscii(c) >= 'A' && FoldAscii(c) <= 'F') d = FoldAscii(c) - 'A' + 10;
+    return d < base ? d : -1;
+}
+
+// "&H..." and "&O...": the plain non-negative integer the digits spell,
+// rounded once to the nearest double. Both bases are powers of two, so the
+// integer's leading 64 bits and whether anything below them is set decide
+// the rounding exactly, however many digits there are.
 double ReadRadixInteger(std::string_view digits, int base) {
-    double value = 0;
+    const int bitsPerDigit = base == 16 ? 4 : 3;
+    std::size_t count = 0;
+    while (count < digits.size() && DigitValue(digits[count], base) >= 0) ++count;
+    digits = digits.substr(0, count);
+    while (!digits.empty() && digits.front() == '0') digits.remove_prefix(1);
+    if (digits.empty()) return 0;
+
+    std::uint64_t top = 0;  // the leading bits of the integer, at most 64
+    int topBits = 0;
+    bool sticky = false;    // a set bit below those
+    std::uint64_t dropped = 0;  // bits below the leading 64, counted
     for (char c : digits) {
-        int d;
-        if (IsDigit(c)) d = c - '0';
-        else if (base == 16 && FoldAscii(c) >= 'A' && FoldAscii(c) <= 'F') d = FoldAscii(c) - 'A' + 10;
-        else break;
-        if (d >= base) break;
-        value = Saturate(value * base + d);
+        const auto d = static_cast<std::uint64_t>(DigitValue(c, base));
+        for (int bit = bitsPerDigit - 1; bit >= 0; --bit) {
+            const std::uint64_t b = (d >> bit) & 1;
+            if (topBits == 0 && b == 0) continue;  // leading zero bits of the first digit
+            if (topBits < 64) {
+                top = (top << 1) | b;
+                ++topBits;
+            } else {
+                sticky = sticky || b != 0;
+                ++dropped;
+            }
+        }
     }
-    return value;
+    // 64 bits round to 53 at bit 10; bit 0 stands in for everything below.
+    if (sticky) top |= 1;
+    if (dropped > 2000) return DBL_MAX;
+    return Saturate(std::ldexp(static_cast<double>(top), static_cast<int>(dropped)));
 }
 
 // Sign, digits, one ".", digits, then an exponent only if it has digits.
+// The value is decided from the significant digits and one exact decimal
+// exponent, so no length of text moves it.
 double ReadDecimal(std::string_view s) {
     std::size_t i = 0;
     bool negative = false;
@@ -96,36 +143,44 @@ double ReadDecimal(std::string_view s) {
         std::size_t j = i + 1;
         bool expNegative = false;
         if (j < s.size() && (s[j] == '+' || s[j] == '-')) expNegative = s[j++] == '-';
-        // Far beyond any double's range, and small enough never to overflow.
-        constexpr long long kExponentCap = 100000000;
+        // Beyond any text's length in digits, so capping it changes nothing,
+        // and small enough never to overflow.
+        constexpr long long kExponentCap = 100'000'000'000'000'000;
         for (; j < s.size() && IsDigit(s[j]); ++j)
             exponent = std::min(exponent * 10 + (s[j] - '0'), kExponentCap);
         if (expNegative) exponent = -exponent;
     }
 
-    // The decimal exponent of the leading significant digit tells overflow
-    // from underflow when the value does not fit a double.
-    long long magnitude = 0;
-    bool zero = true;
-    if (const auto lead = intDigits.find_first_not_of('0'); lead != std::string_view::npos) {
-        magnitude = static_cast<long long>(intDigits.size() - lead) - 1;
-        zero = false;
-    } else if (const auto first = fracDigits.find_first_not_of('0'); first != std::string_view::npos) {
-        magnitude = -static_cast<long long>(first) - 1;
-        zero = false;
+    // The significant digits, without leading zeros, and the decimal
+    // exponent of the first of them: value = 0.d1d2d3... * 10^(lead + 1).
+    std::string_view significant;
+    long long lead = 0;
+    if (const auto first = intDigits.find_first_not_of('0'); first != std::string_view::npos) {
+        lead = static_cast<long long>(intDigits.size() - first) - 1;
+        significant = intDigits.substr(first);
+    } else if (const auto firstFrac = fracDigits.find_first_not_of('0'); firstFrac != std::string_view::npos) {
+        lead = -static_cast<long long>(firstFrac) - 1;
+    } else {
+        return 0;
     }
-    if (zero) return 0;
+    const long long scale = lead + exponent;  // decimal exponent of the leading digit
+    if (scale > 400) return negative ? -DBL_MAX : DBL_MAX;
+    if (scale < -400) return 0;
 
     std::string canonical;
     canonical.reserve(intDigits.size() + fracDigits.size() + 24);
-    canonical.append(intDigits.empty() ? std::string_view("0") : intDigits);
-    if (!fracDigits.empty()) canonical.append(".").append(fracDigits);
-    canonical.append("e").append(std::to_string(exponent));
+    canonical.append("0.");
+    if (!significant.empty()) {
+        canonical.append(significant).append(fracDigits);
+    } else {
+        canonical.append(fracDigits.substr(fracDigits.find_first_not_of('0')));
+    }
+    canonical.append("e").append(std::to_string(scale + 1));
 
     double value = 0;
     const auto result = std::from_chars(canonical.data(), canonical.data() + canonical.size(), value,
                                         std::chars_format::general);
-    if (result.ec == std::errc::result_out_of_range) value = (magnitude + exponent > 0) ? DBL_MAX : 0.0;
+    if (result.ec == std::errc::result_out_of_range) value = scale > 0 ? DBL_MAX : 0.0;
     value = Saturate(value);
     return negative ? -value : value;
 }
@@ -184,11 +239,11 @@ SlotTexts ReadSlots(const RulesDocument& doc, long typeLine) {
     for (int slot = 0; slot < kMinimumSlot; ++slot) texts[slot] = GetValue(doc, typeLine + kStatSlots[slot].offset);
 
     const std::string range = GetValue(doc, typeLine + kStatSlots[kMinimumSlot].offset);
-    const auto dash = range.find('-');
+    std::size_t dash = 0, rng = 0;
+    const bool whole = SplitRange(range, dash, rng);
     if (dash == std::string::npos) return texts;
     texts[kMinimumSlot] = range.substr(0, dash);
-    const auto rng = range.find("rng");
-    if (rng != std::string::npos && rng > dash) texts[kMaximumSlot] = range.substr(dash + 1, rng - dash - 1);
+    if (whole) texts[kMaximumSlot] = range.substr(dash + 1, rng - dash - 1);
     return texts;
 }
 
@@ -196,13 +251,20 @@ bool SlotWritable(const RulesDocument& doc, long typeLine, int slot) {
     if (slot < 0 || slot >= kSlotCount || !InDocument(doc, typeLine)) return false;
     const long target = typeLine + kStatSlots[slot].offset;
     if (!InDocument(doc, target)) return false;
-    std::string_view line = doc.Line(static_cast<std::size_t>(target));
+    const std::string_view whole = doc.Line(static_cast<std::size_t>(target));
+    std::string_view line = whole;
     const auto text = line.find_first_not_of(" \t");
     if (text == std::string_view::npos) return false;
     line.remove_prefix(text);
     const std::string_view tag = SlotTag(slot);
-    return line.size() > tag.size() + 1 && line[0] == '<' && StartsWithIgnoreCase(line.substr(1), tag) &&
-           line[tag.size() + 1] == '>';
+    const bool ownTag = line.size() > tag.size() + 1 && line[0] == '<' && StartsWithIgnoreCase(line.substr(1), tag) &&
+                        line[tag.size() + 1] == '>';
+    // A value that cannot be located reads as empty; writing it would put 0
+    // in place of whatever the line really holds.
+    if (!ownTag || !ValueLocated(whole)) return false;
+    if (slot < kMinimumSlot) return true;
+    std::size_t dash = 0, rng = 0;
+    return SplitRange(GetValue(whole), dash, rng);
 }
 
 bool WriteSlot(RulesDocument& doc, long typeLine, int slot, const SlotTexts& texts) {

@@ -64,9 +64,11 @@ long FindTypeLine(const RulesDocument& doc, std::string_view name);
 // slots) and a range without "rng" after the "-" (the maximum).
 SlotTexts ReadSlots(const RulesDocument& doc, long typeLine);
 
-// True when the slot's line, at typeLine + offset, lies inside the document
-// and carries the slot's own tag as its first non-blank text (case ignored).
-// Only such lines are ever written.
+// True when the slot's line, at typeLine + offset, lies inside the document,
+// carries the slot's own tag as its first non-blank text (case ignored), and
+// its value can be located: a ">" with a "<" after it and, for the range
+// slots 6 and 7, a "-" followed later by "rng". Only such lines are ever
+// written, so a value that reads as empty is never overwritten by a 0.
 bool SlotWritable(const RulesDocument& doc, long typeLine, int slot);
 
 // Rebuilds the slot's line from the box texts in normalized form; both range

@@ -140,6 +140,28 @@ INSTANTIATE_TEST_SUITE_P(
                     WriteCase{"range_maximum", 7, "10", -38, "    <RANGE>0-10rng</RANGE>"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+TEST(SlotWritable, OnlyWhenTheValueCanBeLocated) {
+    const std::vector<std::tuple<int, std::string, bool>> cases{
+        {0, "    <ATTACK>12", false},          {0, "    <ATTACK>", false},
+        {0, "    <ATTACK>12</ATTACK>", true},  {0, "    <ATTACK>abc</ATTACK>", true},
+        {6, "    <RANGE>4-7</RANGE>", false},  {6, "    <RANGE>3rng</RANGE>", false},
+        {6, "    <RANGE>1-8RNG</RANGE>", false}, {6, "    <RANGE>rng1-8</RANGE>", false},
+        {6, "    <RANGE>1-8rng", false},       {6, "    <RANGE>1-8rng</RANGE>", true},
+        {6, "    <RANGE>-2-5rng</RANGE>", true}, {6, "    <RANGE>2-rng</RANGE>", true},
+    };
+    for (const auto& [slot, line, writable] : cases) {
+        auto lines = UnitRecord("Archer");
+        lines[52 + kStatSlots[slot].offset] = line;
+        Lines file(lines);
+        const SlotTexts texts{"1", "2", "3", "4", "5", "6", "7", "8"};
+        for (int s : slot == 6 ? std::vector<int>{6, 7} : std::vector<int>{slot}) {
+            EXPECT_EQ(SlotWritable(file.doc(), 52, s), writable) << line << " slot " << s;
+            EXPECT_EQ(WriteSlot(file.doc(), 52, s, texts), writable) << line;
+            if (!writable) { EXPECT_EQ(file.doc().Line(52 + kStatSlots[slot].offset), line); }
+        }
+    }
+}
+
 TEST(WriteSlot, RewritesAnOddlyIndentedLineWithFourBlanks) {
     auto lines = UnitRecord("Archer");
     lines[52 - 48] = "\t<hits>5</hits>  <!-- note -->";
@@ -214,6 +236,11 @@ const std::vector<std::pair<std::string, std::string>> kNumbers{
     {"&o78", "7"},
     {"&H", "0"},
     {"&HFFFFFFFFFFFFFFFF", "1.84467440737096E+19"},
+    // Beyond 2^53 the integer is rounded once, not digit by digit.
+    {"&O24401256521261132041", "3.69342356283242E+17"},
+    {"&H1111111111111111111111111111111111111111", "9.74334424887269E+46"},
+    {"&H1" + std::string(300, '0'), "1.79769313486232E+308"},
+    {"&O000000000000000000000000000000000017", "15"},
     {"&", "0"},
     {"12,5", "12"},
 };
@@ -232,6 +259,16 @@ TEST(NormalizeNumber, IgnoresTheProcessLocale) {
     ASSERT_EQ(*std::localeconv()->decimal_point, ',');
     for (const auto& [text, expected] : kNumbers) EXPECT_EQ(NormalizeNumber(text), expected) << "'" << text << "'";
     std::setlocale(LC_ALL, saved.c_str());
+}
+
+TEST(NormalizeNumber, DecimalExponentStaysExactForAnyLength) {
+    // More digits than any cap on the exponent: 1 followed by 120 million
+    // zeros, scaled back by as many powers of ten.
+    constexpr std::size_t kZeros = 120'000'000;
+    const std::string one = "1" + std::string(kZeros, '0') + "e-" + std::to_string(kZeros);
+    EXPECT_EQ(NormalizeNumber(one), "1");
+    const std::string tenth = "0." + std::string(kZeros, '0') + "1e" + std::to_string(kZeros);
+    EXPECT_EQ(NormalizeNumber(tenth), "0.1");
 }
 
 TEST(NormalizeNumber, IsStableOnItsOwnOutput) {

@@ -58,6 +58,8 @@ class HardeningTest : public QObject {
 private slots:
     void initTestCase() { DropOffscreenPlatformNoise(); }
     void hostileLayoutsOnlyEverChangeSlotLines();
+    void valuesThatCannotBeLocatedAreNeverWritten_data();
+    void valuesThatCannotBeLocatedAreNeverWritten();
     void millionLineFile();
     void tenMegabyteLine();
 };
@@ -99,9 +101,62 @@ void HardeningTest::hostileLayoutsOnlyEverChangeSlotLines() {
         QCOMPARE(OpeningStatTag(edited[i]), tag);
         QVERIFY(edited[i].rfind("    <" + tag.toStdString() + ">", 0) == 0);
     }
-    QCOMPARE(changed, 4 * 7);  // Twin, a>b, Blank and Last have every stat line where it belongs
+    // Twin, a>b, Blank and Last have every stat line where it belongs; the
+    // range of a>b ("1-" before its "<") has no "rng" and stays as it was.
+    QCOMPARE(changed, 4 * 7 - 1);
     window.save();
     QCOMPARE(ReadBytes(window.file()), CrlfBytes(edited));
+}
+
+void HardeningTest::valuesThatCannotBeLocatedAreNeverWritten_data() {
+    QTest::addColumn<int>("slot");
+    QTest::addColumn<QString>("value");  // what the slot's line holds between its tags
+    QTest::addColumn<QString>("saved");  // the line after showing the unit and saving
+    QTest::addColumn<bool>("writable");
+    auto row = [](const char* name, int slot, const char* line, const char* saved, bool writable) {
+        QTest::newRow(name) << slot << QString::fromLatin1(line) << QString::fromLatin1(saved) << writable;
+    };
+    row("range_without_rng", 6, "    <RANGE>4-7</RANGE>", "    <RANGE>4-7</RANGE>", false);
+    row("range_without_dash", 6, "    <RANGE>3rng</RANGE>", "    <RANGE>3rng</RANGE>", false);
+    row("range_with_upper_case_rng", 6, "    <RANGE>1-8RNG</RANGE>", "    <RANGE>1-8RNG</RANGE>", false);
+    row("range_with_rng_before_dash", 6, "    <RANGE>rng1-8</RANGE>", "    <RANGE>rng1-8</RANGE>", false);
+    row("attack_without_closing_tag", 0, "    <ATTACK>12", "    <ATTACK>12", false);
+    row("moves_without_closing_tag", 2, "    <MOVES>", "    <MOVES>", false);
+    // Values that can be located keep the form they were always given.
+    row("range_with_leading_minus", 6, "    <RANGE>-2-5rng</RANGE>", "    <RANGE>0-2rng</RANGE>", true);
+    row("range_with_empty_maximum", 6, "    <RANGE>2-rng</RANGE>", "    <RANGE>2-0rng</RANGE>", true);
+    row("attack_not_a_number", 0, "    <ATTACK>abc</ATTACK>", "    <ATTACK>0</ATTACK>", true);
+}
+
+void HardeningTest::valuesThatCannotBeLocatedAreNeverWritten() {
+    QFETCH(int, slot);
+    QFETCH(QString, value);
+    QFETCH(QString, saved);
+    QFETCH(bool, writable);
+    // The odd line in the second of two units, so the first unit's values
+    // sit in the boxes when the second one is shown.
+    auto odd = UnitRecord("Odd", "9", "3-4rng");
+    const std::size_t at = kRecordTypeRow + kStatSlots[slot].offset;
+    odd[at] = value.toStdString();
+    const auto file = Concat(UnitRecord("First", "12"), odd);
+    Window window(CrlfBytes(file));
+    window.list()->setCurrentRow(0);
+    window.list()->setCurrentRow(1);
+
+    const std::vector<int> lineSlots = slot == 6 ? std::vector<int>{6, 7} : std::vector<int>{slot};
+    for (int s : lineSlots) QCOMPARE(window.box(s)->isEnabled(), writable);
+    // The unit's other statistics are still edited.
+    const int other = slot == 0 ? 1 : 0;
+    QVERIFY(window.box(other)->isEnabled());
+    window.box(other)->selectAll();
+    QTest::keyClicks(window.box(other), QStringLiteral("77"));
+    window.save();
+
+    auto expected = file;
+    expected[kRecordTypeRow + 1 + at] = saved.toStdString();
+    const std::size_t otherLine = kRecordTypeRow + 1 + kRecordTypeRow + kStatSlots[other].offset;
+    expected[otherLine] = "    <" + std::string(kStatSlots[other].tag) + ">77</" + kStatSlots[other].tag + ">";
+    QCOMPARE(ReadBytes(window.file()), CrlfBytes(expected));
 }
 
 void HardeningTest::millionLineFile() {
