@@ -10,6 +10,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"; [ -n "${xvfb:-}" ] && kill "$xvfb" 2>/dev/null || true' EXIT
 build/tools/make_rules "$work/calibrated.xml" --bytes 460800 >/dev/null
 build/tools/make_rules "$work/large.xml" --units 17858 --padding 28 >/dev/null  # 1,000,051 lines, 50 MB
+head -c 20000000 /dev/zero | tr '\0' '\r' >"$work/carriage_returns.xml"  # 20 million empty lines
 mkdir -p "$work/editor/data" && cp tools/demo/unitrules.xml "$work/editor/data/"
 
 median() { sort -n | awk '{v[NR]=$1} END {print v[int((NR+1)/2)]}'; }
@@ -28,6 +29,7 @@ run_all() {
     empty=$(startup empty)
     label=$(startup label)
     "$bench" --peak "$work/large.xml" 2>/dev/null | sed 's/^/  /'
+    "$bench" --peak "$work/carriage_returns.xml" 2>/dev/null | sed 's/^/  /'
     echo "  start-up to first paint: editor $form ms, empty QWidget $empty ms, ratio $(awk "BEGIN {printf \"%.2f\", $form / $empty}")x;" \
          "one Chinese label $label ms"
 }

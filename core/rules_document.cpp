@@ -2,6 +2,7 @@
 
 #include "safe_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -28,11 +29,57 @@ struct FileCloser {
     void operator()(std::FILE* f) const { std::fclose(f); }
 };
 
+// The whole file into one buffer of its size (grown if the file grows while
+// it is read); false with the system's reason on a read error.
+bool ReadAll(std::FILE* file, std::unique_ptr<char[]>& bytes, std::size_t& size, std::string& reason) {
+    std::size_t capacity = static_cast<std::size_t>(safe_file::SizeOf(file)) + 1;
+    bytes = std::make_unique_for_overwrite<char[]>(capacity);
+    size = 0;
+    for (;;) {
+        if (size == capacity) {
+            const std::size_t larger = capacity + capacity / 2 + kReadChunk;
+            auto grown = std::make_unique_for_overwrite<char[]>(larger);
+            std::memcpy(grown.get(), bytes.get(), size);
+            bytes = std::move(grown);
+            capacity = larger;
+        }
+        const std::size_t n = std::fread(bytes.get() + size, 1, std::min(kReadChunk, capacity - size), file);
+        size += n;
+        if (n == 0) break;
+    }
+    if (std::ferror(file)) {
+        reason = std::strerror(errno ? errno : EIO);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 RulesDocument::RulesDocument(const std::string& exeFolder) : rulesPath_(JoinRulesPath(exeFolder)) {}
 
 bool RulesDocument::Exists() const { return safe_file::IsRegularFile(rulesPath_); }
+
+void RulesDocument::SetLine(std::size_t i, std::string text) {
+    replaced_[i] = std::move(text);
+    spans_[i] |= kReplaced;
+}
+
+RulesDocument::Store RulesDocument::TakeStore() {
+    Store store{std::move(bytes_), size_, std::move(spans_), std::move(replaced_)};
+    bytes_.reset();
+    size_ = 0;
+    spans_.clear();
+    replaced_.clear();
+    return store;
+}
+
+void RulesDocument::PutStore(Store store) {
+    bytes_ = std::move(store.bytes);
+    size_ = store.size;
+    spans_ = std::move(store.spans);
+    replaced_ = std::move(store.replaced);
+}
 
 bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::string& error) {
     std::string reason;
@@ -43,84 +90,52 @@ bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::
     }
 
     // The hook reads the new lines through Line(), so they go straight into
-    // lines_; the old ones come back if the read fails part-way, also when
-    // the file is too large for memory.
-    std::vector<std::string> previous;
-    previous.swap(lines_);
+    // the document; the old ones come back if anything fails, also when the
+    // file is too large for memory.
+    Store previous = TakeStore();
     try {
-        if (ReadLines(file.get(), sink, onLine, reason)) return true;
+        if (ReadAll(file.get(), bytes_, size_, reason)) {
+            // One word per line, allocated once: a CR ends every line but
+            // perhaps the last.
+            spans_.reserve(static_cast<std::size_t>(std::count(bytes_.get(), bytes_.get() + size_, '\r')) + 2);
+            SplitLines(sink, onLine);
+            return true;
+        }
     } catch (const std::bad_alloc&) {
         reason = std::strerror(ENOMEM);
     }
-    lines_.swap(previous);
+    PutStore(std::move(previous));
     error = rulesPath_ + ": " + reason;
     return false;
 }
 
-bool RulesDocument::ReadLines(std::FILE* file, const ProgressSink& sink, const LineHook& onLine, std::string& reason) {
-    std::size_t consumed = 0;  // bytes of finished lines, terminators included
-    std::string current;
-    bool pendingCR = false;  // a CR ended the last chunk; an LF may follow
-    auto finishLine = [&] {
-        lines_.push_back(std::move(current));
-        current.clear();
-        if (onLine) onLine(lines_.size() - 1);
+void RulesDocument::SplitLines(const ProgressSink& sink, const LineHook& onLine) {
+    const char* const data = bytes_.get();
+    std::size_t start = 0;
+    spans_.push_back(0);
+    while (start < size_) {
+        const void* cr = std::memchr(data + start, '\r', size_ - start);
+        const std::size_t end = cr ? static_cast<std::size_t>(static_cast<const char*>(cr) - data) : size_;
+        std::uint64_t terminator = 0;
+        if (cr) terminator = (end + 1 < size_ && data[end + 1] == '\n') ? 2 : 1;
+        const std::size_t next = end + terminator;
+        spans_.back() = (std::uint64_t(start) << kStartShift) | (terminator << kTerminatorShift);
+        spans_.push_back(std::uint64_t(next) << kStartShift);
+        if (onLine) onLine(spans_.size() - 2);
         if (sink.processEvents) sink.processEvents();
-        if (sink.report) sink.report(static_cast<double>(consumed / kBlockBytes) / kBlocksAtFullWidth);
-    };
-
-    const auto buffer = std::make_unique_for_overwrite<char[]>(kReadChunk);
-    char* const chunk = buffer.get();
-    for (;;) {
-        const std::size_t n = std::fread(chunk, 1, kReadChunk, file);
-        if (n == 0) {
-            if (std::ferror(file)) {
-                reason = std::strerror(errno ? errno : EIO);
-                return false;
-            }
-            break;
-        }
-        std::size_t pos = 0;
-        if (pendingCR) {
-            pendingCR = false;
-            if (chunk[0] == '\n') {
-                ++consumed;
-                pos = 1;
-            }
-            finishLine();
-        }
-        while (pos < n) {
-            const void* cr = std::memchr(chunk + pos, '\r', n - pos);
-            if (!cr) {
-                current.append(chunk + pos, n - pos);
-                consumed += n - pos;
-                break;
-            }
-            const std::size_t at = static_cast<std::size_t>(static_cast<const char*>(cr) - chunk);
-            current.append(chunk + pos, at - pos);
-            consumed += at - pos + 1;
-            pos = at + 1;
-            if (pos == n) {
-                pendingCR = true;
-                break;
-            }
-            if (chunk[pos] == '\n') {
-                ++consumed;
-                ++pos;
-            }
-            finishLine();
-        }
+        if (sink.report) sink.report(static_cast<double>(next / kBlockBytes) / kBlocksAtFullWidth);
+        start = next;
     }
-    if (pendingCR || !current.empty()) finishLine();
-    return true;
+    if (spans_.size() == 1) spans_.clear();  // an empty file has no lines
 }
 
 bool RulesDocument::Save(const ProgressSink& sink, std::string& error) const {
     safe_file::Replacement out(rulesPath_);
     bool ok = out.Open();
-    const std::size_t count = lines_.size();
+    const std::size_t count = LineCount();
     for (std::size_t i = 0; ok && i < count; ++i) {
-        ok = out.Write(lines_[i].data(), lines_[i].size()) && out.Write("\r\n", 2);
+        const std::string_view line = Line(i);
+        ok = out.Write(line.data(), line.size()) && out.Write("\r\n", 2);
         if (!ok) break;
         if (sink.report) sink.report(count == 1 ? 1.0 : static_cast<double>(i) / static_cast<double>(count - 1));
         if (sink.processEvents) sink.processEvents();

@@ -2,9 +2,13 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 // What Load and Save call once per line: report a progress fraction, and let
@@ -44,16 +48,42 @@ public:
     // error is set to "<path>: <system reason>".
     bool Save(const ProgressSink& sink, std::string& error) const;
 
-    std::size_t LineCount() const { return lines_.size(); }
-    // i must be below LineCount().
-    const std::string& Line(std::size_t i) const { return lines_[i]; }
+    std::size_t LineCount() const { return spans_.empty() ? 0 : spans_.size() - 1; }
+    // i must be below LineCount(). The view stays valid until line i is
+    // replaced or the document is loaded again.
+    std::string_view Line(std::size_t i) const {
+        const std::uint64_t span = spans_[i];
+        if (span & kReplaced) return replaced_.find(i)->second;
+        const std::uint64_t start = span >> kStartShift;
+        const std::uint64_t end = (spans_[i + 1] >> kStartShift) - ((span >> kTerminatorShift) & 3);
+        return {bytes_.get() + start, static_cast<std::size_t>(end - start)};
+    }
     // Replaces line i (below LineCount()); never inserts or removes a line.
-    void SetLine(std::size_t i, std::string text) { lines_[i] = std::move(text); }
+    void SetLine(std::size_t i, std::string text);
 
 private:
-    // Appends the file's lines; false with the system's reason on a read error.
-    bool ReadLines(std::FILE* file, const ProgressSink& sink, const LineHook& onLine, std::string& reason);
+    // The file's bytes stay in one buffer; each line is one 64-bit word: its
+    // start in the buffer, the length of its terminator (0, 1 for CR, 2 for
+    // CRLF) and whether it has been replaced. A last word past the final line
+    // holds where the next line would start. Replaced lines live beside.
+    static constexpr std::uint64_t kReplaced = 1;
+    static constexpr int kTerminatorShift = 1;
+    static constexpr int kStartShift = 3;
+
+    struct Store {
+        std::unique_ptr<char[]> bytes;
+        std::size_t size = 0;
+        std::vector<std::uint64_t> spans;
+        std::unordered_map<std::size_t, std::string> replaced;
+    };
+    Store TakeStore();
+    void PutStore(Store store);
+    // Splits the loaded bytes into lines, calling the hooks for each.
+    void SplitLines(const ProgressSink& sink, const LineHook& onLine);
 
     std::string rulesPath_;
-    std::vector<std::string> lines_;
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+    std::vector<std::uint64_t> spans_;
+    std::unordered_map<std::size_t, std::string> replaced_;
 };

@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #ifdef _WIN32
+#include <sys/stat.h>
 #include <windows.h>
 #else
 #include <csignal>
@@ -328,6 +329,16 @@ std::FILE* OpenForReading(const std::string& path, std::string& reason) {
     std::FILE* file = OpenBinary(path);
     if (!file) reason = ErrnoReason(errno);
     return file;
+}
+
+std::uint64_t SizeOf(std::FILE* file) {
+#ifdef _WIN32
+    struct _stat64 st {};
+    return ::_fstat64(::_fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+#else
+    struct stat st {};
+    return ::fstat(::fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+#endif
 }
 
 Replacement::Replacement(std::string path) : target_(ResolveLinks(std::move(path))) {}

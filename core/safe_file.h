@@ -29,6 +29,9 @@ bool IsRegularFile(const std::string& path);
 // system's explanation when it cannot; a directory is refused.
 std::FILE* OpenForReading(const std::string& path, std::string& reason);
 
+// The size of an open file in bytes, 0 when the system cannot tell.
+std::uint64_t SizeOf(std::FILE* file);
+
 // Writes a new version of a file next to it and swaps it in only once every
 // byte is on disk. Until Commit succeeds the original file is untouched; if
 // the writer is destroyed without a successful Commit, the temporary file is

@@ -211,7 +211,7 @@ std::string GetValue(const RulesDocument& doc, long lindex) {
 }
 
 bool UnitIndex::onLine(const RulesDocument& doc, std::size_t lineIndex) {
-    const std::string& line = doc.Line(lineIndex);
+    const std::string_view line = doc.Line(lineIndex);
     if (!ContainsIgnoreCase(line, kTypeTag)) return false;
     names_.push_back(GetValue(line));
     return true;

@@ -141,7 +141,7 @@ TEST(KilledSave, LeavesTheOldOrTheNewFileAndALaterSaveCleansUp) {
     ASSERT_TRUE(LoadQuietly(doc));
     doc.SetLine(doc.LineCount() / 2, "    <ATTACK>99</ATTACK>");
     std::string after;
-    for (std::size_t i = 0; i < doc.LineCount(); ++i) after += doc.Line(i) + "\r\n";
+    for (std::size_t i = 0; i < doc.LineCount(); ++i) after.append(doc.Line(i)).append("\r\n");
 
     std::mt19937 rng(2026);
     int sawOld = 0, sawNew = 0;

@@ -33,7 +33,7 @@ struct RulesFolder {
 
 inline std::vector<std::string> LinesOf(const RulesDocument& doc) {
     std::vector<std::string> lines;
-    for (std::size_t i = 0; i < doc.LineCount(); ++i) lines.push_back(doc.Line(i));
+    for (std::size_t i = 0; i < doc.LineCount(); ++i) lines.emplace_back(doc.Line(i));
     return lines;
 }
 

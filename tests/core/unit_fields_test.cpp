@@ -116,7 +116,7 @@ TEST_P(WriteSlotTest, RewritesOnlyTheSlotsLineInNormalizedForm) {
     Lines file(UnitRecord("Archer", "12.50", "-2-5rng"));
     RulesDocument& doc = file.doc();
     std::vector<std::string> before;
-    for (std::size_t i = 0; i < doc.LineCount(); ++i) before.push_back(doc.Line(i));
+    for (std::size_t i = 0; i < doc.LineCount(); ++i) before.emplace_back(doc.Line(i));
 
     SlotTexts texts = ReadSlots(doc, 52);
     texts[GetParam().slot] = GetParam().boxText;
@@ -181,7 +181,7 @@ TEST(WriteSlot, NeverWritesOutsideTheDocumentOrOverAnotherLine) {
     const long ram = FindTypeLine(doc, "Ram");
     ASSERT_EQ(ram, 53 + 48);
     std::vector<std::string> before;
-    for (std::size_t i = 0; i < doc.LineCount(); ++i) before.push_back(doc.Line(i));
+    for (std::size_t i = 0; i < doc.LineCount(); ++i) before.emplace_back(doc.Line(i));
 
     const SlotTexts texts{"1", "2", "3", "4", "5", "6", "7", "8"};
     for (int slot = 0; slot < kSlotCount; ++slot) {

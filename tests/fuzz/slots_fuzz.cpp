@@ -47,14 +47,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 0; i < doc.LineCount(); ++i) GetValue(doc.Line(i));
     ReadSlots(doc, typeLine);
     std::vector<std::string> before;
-    for (std::size_t i = 0; i < doc.LineCount(); ++i) before.push_back(doc.Line(i));
+    for (std::size_t i = 0; i < doc.LineCount(); ++i) before.emplace_back(doc.Line(i));
 
     const bool writable = SlotWritable(doc, typeLine, slot);
     Require(WriteSlot(doc, typeLine, slot, texts) == writable);
     const long target = writable ? typeLine + kStatSlots[slot].offset : -1;
     Require(doc.LineCount() == before.size());
     for (std::size_t i = 0; i < before.size(); ++i) {
-        if (static_cast<long>(i) == target) Require(WrittenForm(doc.Line(i), slot));
+        if (static_cast<long>(i) == target) Require(WrittenForm(std::string(doc.Line(i)), slot));
         else Require(doc.Line(i) == before[i]);
     }
     return 0;

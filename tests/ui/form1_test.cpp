@@ -53,10 +53,10 @@ public:
     void read() const { get<QPushButton>("cmdGetData")->click(); }
     void save() const { get<QPushButton>("cmdSave")->click(); }
     void select(int row) const { get<QListWidget>("List2")->setCurrentRow(row); }
-    std::string line(long index) const { return form->document().Line(static_cast<std::size_t>(index)); }
+    std::string line(long index) const { return std::string(form->document().Line(static_cast<std::size_t>(index))); }
     std::vector<std::string> lines() const {
         std::vector<std::string> all;
-        for (std::size_t i = 0; i < form->document().LineCount(); ++i) all.push_back(form->document().Line(i));
+        for (std::size_t i = 0; i < form->document().LineCount(); ++i) all.emplace_back(form->document().Line(i));
         return all;
     }
     void retype(int slot, const QString& text) const {

@@ -44,7 +44,7 @@ struct Window {
     QLineEdit* box(int slot) const { return form->findChild<QLineEdit*>(QStringLiteral("Text1(%1)").arg(slot)); }
     std::vector<std::string> lines() const {
         std::vector<std::string> all;
-        for (std::size_t i = 0; i < form->document().LineCount(); ++i) all.push_back(form->document().Line(i));
+        for (std::size_t i = 0; i < form->document().LineCount(); ++i) all.emplace_back(form->document().Line(i));
         return all;
     }
     void save() const { form->findChild<QPushButton*>(QStringLiteral("cmdSave"))->click(); }
@@ -174,7 +174,7 @@ void HardeningTest::millionLineFile() {
     QTest::keyClicks(window.box(1), QStringLiteral("4321"));
     const long typeLine = window.form->typeLine();
     QCOMPARE(original[std::size_t(typeLine)], "    <TYPENAME>" + rules.names.back() + "</TYPENAME>");
-    QCOMPARE(window.form->document().Line(std::size_t(typeLine - 48)), std::string("    <HITS>4321</HITS>"));
+    QCOMPARE(std::string(window.form->document().Line(std::size_t(typeLine - 48))), std::string("    <HITS>4321</HITS>"));
 
     const auto edited = window.lines();
     QCOMPARE(edited.size(), original.size());
