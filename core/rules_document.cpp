@@ -129,7 +129,7 @@ void RulesDocument::SplitLines(const ProgressSink& sink, const LineHook& onLine)
     if (spans_.size() == 1) spans_.clear();  // an empty file has no lines
 }
 
-bool RulesDocument::Save(const ProgressSink& sink, std::string& error) const {
+bool RulesDocument::Save(const ProgressSink& sink, std::string& error, bool* fileUnchanged) const {
     safe_file::Replacement out(rulesPath_);
     bool ok = out.Open();
     const std::size_t count = LineCount();
@@ -142,5 +142,6 @@ bool RulesDocument::Save(const ProgressSink& sink, std::string& error) const {
     }
     if (ok) ok = out.Commit();
     if (!ok) error = rulesPath_ + ": " + out.reason();
+    if (fileUnchanged) *fileUnchanged = out.TargetKept();
     return ok;
 }

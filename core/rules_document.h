@@ -44,9 +44,12 @@ public:
     // Replaces the file by the lines, each followed by CRLF, reporting i / n
     // for line i of n + 1 (a single line reports 1; no lines report nothing).
     // The old file is replaced only once the new one is complete on disk; on
-    // failure it stays byte for byte as it was, the lines are untouched, and
-    // error is set to "<path>: <system reason>".
-    bool Save(const ProgressSink& sink, std::string& error) const;
+    // failure the lines are untouched, error is set to "<path>: <system
+    // reason>", and the old file stays byte for byte as it was, except where
+    // the system removed it and then failed to rename the new one (Windows):
+    // fileUnchanged is then set to false and error names the file that holds
+    // the saved lines.
+    bool Save(const ProgressSink& sink, std::string& error, bool* fileUnchanged = nullptr) const;
 
     std::size_t LineCount() const { return spans_.empty() ? 0 : spans_.size() - 1; }
     // i must be below LineCount(). The view stays valid until line i is

@@ -33,13 +33,17 @@ std::FILE* OpenForReading(const std::string& path, std::string& reason);
 std::uint64_t SizeOf(std::FILE* file);
 
 // Writes a new version of a file next to it and swaps it in only once every
-// byte is on disk. Until Commit succeeds the original file is untouched; if
-// the writer is destroyed without a successful Commit, the temporary file is
-// removed. A link to the file is followed, so the link's target is replaced.
-// A successful Commit also removes what saves of the same file left behind
-// when their process was killed.
+// byte is on disk. Until Commit succeeds the original file is untouched,
+// except where the system removed it and then could not rename the new file
+// (Windows): TargetKept() is then false, and the temporary file, named in
+// reason(), holds the lines and stays. Otherwise, if the writer is destroyed
+// without a successful Commit, the temporary file is removed. A link to the
+// file is followed, so the link's target is replaced. The writer holds a lock
+// on its temporary file while it writes; a successful Commit removes the
+// temporary files of the same target that no writer holds, the leftovers of
+// saves that were killed.
 // Errors are sticky: after the first failure every call returns false and
-// reason() tells why, in the system's words.
+// reason() tells why, in the system's words (UTF-8 on Windows).
 class Replacement {
 public:
     explicit Replacement(std::string path);
@@ -54,10 +58,13 @@ public:
     // Appends bytes (buffered; the buffer goes out in large sequential writes).
     bool Write(const char* data, std::size_t size);
     // Flushes, syncs the data to disk, keeps the old file's permission bits,
-    // renames over the old file and syncs the folder.
+    // group and extended attributes, renames over the old file and syncs the
+    // folder.
     bool Commit();
 
     const std::string& reason() const { return reason_; }
+    // False only after a failed Commit that lost the old file.
+    bool TargetKept() const { return targetKept_; }
 
 private:
     bool Fail(const std::string& what);
@@ -73,6 +80,20 @@ private:
     bool exists_ = false;  // an old file is there to be replaced
     bool failed_ = false;
     bool committed_ = false;
+    bool targetKept_ = true;
 };
+
+#ifdef _WIN32
+// For tests: the next swaps behave as if ReplaceFileW failed with
+// replaceError (having removed the old file first when that is
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT, as Windows does), and as if the next
+// moveFailures moves failed with moveError. Zeros bring the real calls back.
+struct SwapFaults {
+    unsigned long replaceError = 0;
+    unsigned long moveError = 0;
+    int moveFailures = 0;
+};
+void SetSwapFaultsForTesting(const SwapFaults& faults);
+#endif
 
 }  // namespace safe_file

@@ -79,6 +79,15 @@ std::string CorePath(const QString& path) {
 #endif
 }
 
+// The core's messages: a path and the system's reason, UTF-8 on Windows.
+QString CoreText(const std::string& text) {
+#ifdef Q_OS_WIN
+    return QString::fromUtf8(text);
+#else
+    return QString::fromLocal8Bit(text);
+#endif
+}
+
 }  // namespace
 
 Form1::Form1(const QString& programFolder, QWidget* parent) : QWidget(parent), document_(CorePath(programFolder)) {
@@ -212,7 +221,7 @@ void Form1::cmdGetData_Click() {
         cmdGetData->setEnabled(true);
         SetBarWidth(kBarRect.width() * kTwipsPerPixel);
         warning_box::Show(this, program_identity::Title(),
-                          QStringLiteral("读入资料文件失败:\n") + QString::fromLocal8Bit(error));
+                          QStringLiteral("读入资料文件失败:\n") + CoreText(error));
     }
     if (closeRequested_) close();
 }
@@ -221,15 +230,21 @@ void Form1::cmdSave_Click() {
     const int fullWidth = OuterWidthTwips();
     SetOuterHeight(kStripTwips);
     std::string error;
+    bool fileUnchanged = true;
     const bool saved = RunCommand([&] {
         SetColor(lbProcess, QPalette::Window, kBlue);
-        return document_.Save(BarSink(fullWidth), error);
+        return document_.Save(BarSink(fullWidth), error, &fileUnchanged);
     });
     SetOuterHeight(kReadyTwips);
     SetBarWidth(kRestingBarTwips);
     if (!saved) {
-        warning_box::Show(this, program_identity::Title(),
-                          QStringLiteral("保存资料文件失败,文件未改动:\n") + QString::fromLocal8Bit(error));
+        // The edits exist only in this window now: a close asked for while
+        // saving would lose them.
+        closeRequested_ = false;
+        const QString what = fileUnchanged ? QStringLiteral("保存资料文件失败,文件未改动:\n")
+                                           : QStringLiteral("资料文件未能替换,保存的内容在另一个文件中:\n");
+        warning_box::Show(this, program_identity::Title(), what + CoreText(error));
+        return;
     }
     if (closeRequested_) close();
 }

@@ -8,11 +8,16 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -87,10 +92,17 @@ TEST(SaveReplacement, KeepsPermissionsAndFollowsLinks) {
     std::string error;
 
     ::chmod(rules.file.c_str(), 0640);
+    // Another user's file, so keeping the owner is seen to work.
+    const bool root = ::geteuid() == 0;
+    if (root) ::chown(rules.file.c_str(), 4321, 5432);
     ASSERT_TRUE(doc.Save({}, error)) << error;
     struct stat st {};
     ::stat(rules.file.c_str(), &st);
     EXPECT_EQ(st.st_mode & 07777, 0640u);
+    if (root) {
+        EXPECT_EQ(st.st_uid, 4321u);
+        EXPECT_EQ(st.st_gid, 5432u);
+    }
     EXPECT_EQ(ReadBytes(rules.file), saved);
 
     const std::string target = rules.folder / "real.xml";
@@ -100,6 +112,90 @@ TEST(SaveReplacement, KeepsPermissionsAndFollowsLinks) {
     ASSERT_TRUE(doc.Save({}, error)) << error;
     EXPECT_TRUE(std::filesystem::is_symlink(rules.file));
     EXPECT_EQ(ReadBytes(target).substr(0, 22), "    <ATTACK>9</ATTACK>");
+}
+
+// A child that holds the writer's lock on path, as a save under way in
+// another process (or PID namespace) does, until it is killed.
+pid_t HoldWriterLock(const std::string& path) {
+    int ready[2];
+    if (::pipe(ready) != 0) return -1;
+    const pid_t child = ::fork();
+    if (child == 0) {
+        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT, 0644);
+        const char ok = fd >= 0 && ::flock(fd, LOCK_EX) == 0 ? '1' : '0';
+        if (::write(ready[1], &ok, 1) != 1) ::_exit(1);
+        for (;;) ::pause();
+    }
+    char ok = '0';
+    if (::read(ready[0], &ok, 1) != 1 || ok != '1') ADD_FAILURE() << "no lock on " << path;
+    ::close(ready[0]);
+    ::close(ready[1]);
+    return child;
+}
+
+TEST(SaveReplacement, RemovesOnlyLeftoversThatNoWriterHolds) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    // Process ids mean nothing across PID namespaces: the live writer's id
+    // is unknown here, and the dead one's is taken by a running process.
+    const std::string live = ".unitrules.xml.saving-999999999-0";
+    const std::string dead = ".unitrules.xml.saving-1-0";
+    WriteBytes(rules.folder / ("data/" + dead), "half a save");
+    const pid_t writer = HoldWriterLock(rules.folder / ("data/" + live));
+    ASSERT_GT(writer, 0);
+
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(rules.folder.Entries("data"), (std::vector<std::string>{live, "unitrules.xml"}));
+
+    ::kill(writer, SIGKILL);
+    ::waitpid(writer, nullptr, 0);
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+}
+
+TEST(SaveReplacement, KeepsGroupForAMemberWhoIsNotTheOwner) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to set up another user's file";
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    constexpr uid_t kOwner = 4321;
+    constexpr gid_t kSharedGroup = 5432;
+    ::chown(rules.file.c_str(), kOwner, kSharedGroup);
+    ::chmod(rules.file.c_str(), 0664);
+    ::chown((rules.folder / "data").c_str(), 0, kSharedGroup);
+    ::chmod((rules.folder / "data").c_str(), 0775);
+
+    // An ordinary user whose own group is another one, member of the shared group.
+    ChildLimits member;
+    member.unprivileged = true;
+    member.extraGroup = kSharedGroup;
+    EXPECT_TRUE(RunInChild(member, [&] {
+        std::string error;
+        const bool saved = doc.Save({}, error);
+        if (!saved) std::fprintf(stderr, "%s\n", error.c_str());
+        return saved;
+    }));
+    struct stat st {};
+    ASSERT_EQ(::stat(rules.file.c_str(), &st), 0);
+    EXPECT_EQ(st.st_gid, kSharedGroup);
+    EXPECT_EQ(st.st_mode & 07777, 0664u);
+    EXPECT_EQ(ReadBytes(rules.file).substr(0, 22), "    <ATTACK>8</ATTACK>");
+}
+
+TEST(SaveReplacement, KeepsExtendedAttributes) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    const std::string note = "kept across saves";
+    if (::setxattr(rules.file.c_str(), "user.tarvenor.note", note.data(), note.size(), 0) != 0)
+        GTEST_SKIP() << "no user extended attributes here: " << std::strerror(errno);
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    char value[64] = {};
+    const ssize_t size = ::getxattr(rules.file.c_str(), "user.tarvenor.note", value, sizeof value);
+    ASSERT_GT(size, 0) << std::strerror(errno);
+    EXPECT_EQ(std::string(value, static_cast<std::size_t>(size)), note);
 }
 
 TEST(FailedLoad, OfAFileTooLargeForMemoryKeepsThePreviousLines) {

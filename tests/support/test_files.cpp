@@ -10,6 +10,7 @@
 #include <random>
 
 #ifndef _WIN32
+#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -85,7 +86,10 @@ bool RunInChild(const ChildLimits& limits, const std::function<bool()>& body) {
     if (pid == 0) {
         if (limits.unprivileged && ::geteuid() == 0) {
             constexpr uid_t kNobody = 65534;
-            if (::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) ::_exit(3);
+            std::vector<gid_t> groups;
+            if (limits.extraGroup >= 0) groups.push_back(static_cast<gid_t>(limits.extraGroup));
+            if (::setgroups(groups.size(), groups.data()) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0)
+                ::_exit(3);
         }
         auto limit = [](int resource, long long bytes) {
             const rlimit value{static_cast<rlim_t>(bytes), static_cast<rlim_t>(bytes)};

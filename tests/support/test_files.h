@@ -38,6 +38,7 @@ struct ChildLimits {
     bool unprivileged = false;        // drop to an ordinary user when running as root
     long long fileSizeLimit = -1;     // RLIMIT_FSIZE in bytes, -1 for none
     long long memoryLimit = -1;       // RLIMIT_AS in bytes, -1 for none
+    long long extraGroup = -1;        // with unprivileged: also a member of this group
 };
 
 // Runs body in a forked child under the given limits; returns body's result

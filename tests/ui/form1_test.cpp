@@ -137,6 +137,7 @@ private slots:
     void failedSaveKeepsFileAndDocument();
     void failedReadComesBackToTheStartState();
     void closeDuringSaveWaitsForTheSave();
+    void closeDuringASaveThatFailsKeepsTheWindow();
     void exitLeavesTheFileUnchanged();
     void tabOrderAndAccessKeys();
 };
@@ -512,6 +513,44 @@ void Form1Test::closeDuringSaveWaitsForTheSave() {
     QVERIFY(closedWhileBusy);
     QVERIFY(!editor.form->isVisible());
     QCOMPARE(ReadBytes(editor.file()), CrlfBytes(lines));
+}
+
+void Form1Test::closeDuringASaveThatFailsKeepsTheWindow() {
+    const GeneratedRules rules = GenerateRules({40, 0, 9});
+    Editor editor(rules.bytes);
+    editor.read();
+    editor.select(2);
+    editor.retype(0, QStringLiteral("15"));
+    const auto edited = editor.lines();
+    // Mid-save, the user closes the window and the file turns into a folder,
+    // so the new file cannot take its name.
+    bool closedWhileBusy = false;
+    QTimer closer;
+    connect(&closer, &QTimer::timeout, [&] {
+        if (editor.form->busy() && !closedWhileBusy) {
+            closedWhileBusy = true;
+            QVERIFY(!editor.form->close());
+            std::filesystem::remove(Fs(editor.file()));
+            std::filesystem::create_directory(Fs(editor.file()));
+        }
+    });
+    closer.start(0);
+    Warnings warnings;
+    editor.save();
+    closer.stop();
+    QVERIFY(closedWhileBusy);
+    QCOMPARE(warnings.texts.size(), 1);
+    QVERIFY(warnings.texts[0].contains(QString::fromStdString(editor.file())));
+    QVERIFY(editor.form->isVisible());
+    QVERIFY(editor.get<QGroupBox>("Frame1")->isVisible());
+    QVERIFY(editor.get<QPushButton>("cmdSave")->isEnabled());
+    QCOMPARE(editor.lines(), edited);
+
+    std::filesystem::remove(Fs(editor.file()));
+    editor.save();
+    QCOMPARE(warnings.texts.size(), 1);
+    QVERIFY(editor.form->isVisible());
+    QCOMPARE(ReadBytes(editor.file()), CrlfBytes(edited));
 }
 
 void Form1Test::exitLeavesTheFileUnchanged() {

@@ -1,0 +1,75 @@
+// The system calls behind safe_file, one implementation per platform
+// (safe_file_posix.cpp, safe_file_windows.cpp). Paths are the platform's
+// bytes on POSIX and UTF-8 on Windows. Calls that can fail return false and
+// set reason in the system's words (UTF-8).
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+namespace safe_file::platform {
+
+#ifdef _WIN32
+using Handle = void*;
+#else
+using Handle = int;
+#endif
+extern const Handle kNoHandle;
+// A handle as safe_file.h stores it, and back.
+std::intptr_t ToStored(Handle handle);
+Handle FromStored(std::intptr_t stored);
+
+std::string ErrnoReason(int error);
+
+// The folder part of path ("." when there is none).
+std::string FolderOf(const std::string& path);
+
+// The file a save of path must replace: links are followed on POSIX.
+std::string ResolveLinks(const std::string& path);
+
+bool IsRegularFile(const std::string& path);
+bool IsDirectory(const std::string& path);
+std::FILE* OpenBinary(const std::string& path);
+std::uint64_t SizeOf(std::FILE* file);
+
+// Refuses a target that is a directory or that this user may not write;
+// exists tells whether there is an old file to replace.
+bool CheckReplaceable(const std::string& target, bool& exists, std::string& reason);
+
+// Creates path exclusively and takes the writer's lock on it, held until the
+// handle is closed: a file so held is never taken for a leftover. taken is
+// set when the name is in use (try another).
+bool CreateLocked(const std::string& path, Handle& handle, bool& taken, std::string& reason);
+
+// Gives the new file the old one's permissions, group (and owner where the
+// user may), and extended attributes.
+bool KeepOwnerAndMode(Handle handle, const std::string& target, std::string& reason);
+
+bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& written, std::string& reason);
+
+enum class SwapOutcome {
+    kReplaced,
+    kTargetKept,     // failed; the old file is as it was
+    kTempOnlyCopy,   // failed after the old file was removed: temp holds the lines
+};
+
+// Syncs the temporary file, closes it and gives it the target's name, in the
+// order that keeps the writer's lock for as long as the platform allows.
+SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool exists,
+                   std::string& reason);
+
+void CloseQuietly(Handle handle);
+void SyncFolder(const std::string& folder);
+void Remove(const std::string& path);
+long ProcessId();
+
+// Calls visit with the name of every entry of folder.
+void ForEachEntry(const std::string& folder, const std::function<void(const std::string& name)>& visit);
+
+// Removes path when no writer holds its lock: a save that was killed, in any
+// process, container or machine that shares the folder.
+void RemoveIfAbandoned(const std::string& path);
+
+}  // namespace safe_file::platform

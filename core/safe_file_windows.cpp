@@ -1,0 +1,232 @@
+// safe_file's system calls on Windows. Paths arrive as UTF-8 and go to the
+// system as UTF-16 in their long form (\\?\), so folders deeper than
+// MAX_PATH work; reasons come back from the system as UTF-8.
+#include "safe_file_platform.h"
+
+#include "safe_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <windows.h>
+
+namespace safe_file {
+namespace {
+SwapFaults g_swapFaults;
+}  // namespace
+
+void SetSwapFaultsForTesting(const SwapFaults& faults) { g_swapFaults = faults; }
+
+namespace platform {
+
+const Handle kNoHandle = INVALID_HANDLE_VALUE;
+std::intptr_t ToStored(Handle handle) { return reinterpret_cast<std::intptr_t>(handle); }
+Handle FromStored(std::intptr_t stored) { return reinterpret_cast<Handle>(stored); }
+
+namespace {
+
+constexpr int kMoveAttempts = 10;
+constexpr DWORD kMovePauseMs = 100;  // about a second in all
+
+std::wstring Wide(const std::string& utf8) {
+    if (utf8.empty()) return {};
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), n);
+    return wide;
+}
+
+std::string Utf8(const wchar_t* wide, std::size_t size) {
+    if (size == 0) return {};
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide, int(size), nullptr, 0, nullptr, nullptr);
+    std::string utf8(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide, int(size), utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+// The path as the system takes it beyond MAX_PATH: absolute, backslashes
+// only, with the \\?\ (or \\?\UNC\) prefix.
+std::wstring LongPath(const std::string& utf8) {
+    std::wstring path = Wide(utf8);
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path;
+    for (wchar_t& c : path)
+        if (c == L'/') c = L'\\';
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    const DWORD length = ::GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+    if (length == 0 || length >= size) return path;
+    full.resize(length);
+    if (full.rfind(L"\\\\", 0) == 0) return L"\\\\?\\UNC\\" + full.substr(2);
+    return L"\\\\?\\" + full;
+}
+
+std::string SystemReason(DWORD error) {
+    wchar_t* text = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::string reason = text ? Utf8(text, std::wcslen(text)) : "error " + std::to_string(error);
+    ::LocalFree(text);
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r' || reason.back() == ' '))
+        reason.pop_back();
+    return reason;
+}
+
+DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(LongPath(path).c_str()); }
+
+bool Replace(const std::wstring& target, const std::wstring& temp, DWORD& error) {
+    if (const DWORD fault = g_swapFaults.replaceError) {
+        if (fault == ERROR_UNABLE_TO_MOVE_REPLACEMENT) ::DeleteFileW(target.c_str());
+        error = fault;
+        return false;
+    }
+    if (::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+        return true;
+    error = ::GetLastError();
+    return false;
+}
+
+bool Move(const std::wstring& temp, const std::wstring& target, DWORD& error) {
+    if (g_swapFaults.moveFailures > 0) {
+        --g_swapFaults.moveFailures;
+        error = g_swapFaults.moveError;
+        return false;
+    }
+    if (::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+    error = ::GetLastError();
+    return false;
+}
+
+}  // namespace
+
+std::string ErrnoReason(int error) { return std::strerror(error); }
+
+std::string FolderOf(const std::string& path) {
+    const auto slash = path.find_last_of("\\/");
+    if (slash == std::string::npos) return ".";
+    if (slash == 0) return std::string(1, kPathSeparator);
+    return path.substr(0, slash);
+}
+
+std::string ResolveLinks(const std::string& path) { return path; }
+
+// Directories do not count, nor do files marked hidden or system.
+bool IsRegularFile(const std::string& path) {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES &&
+           !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
+}
+
+bool IsDirectory(const std::string& path) {
+    const DWORD attributes = Attributes(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+std::FILE* OpenBinary(const std::string& path) { return ::_wfopen(LongPath(path).c_str(), L"rb"); }
+
+std::uint64_t SizeOf(std::FILE* file) {
+    struct _stat64 st {};
+    return ::_fstat64(::_fileno(file), &st) == 0 && st.st_size > 0 ? static_cast<std::uint64_t>(st.st_size) : 0;
+}
+
+// A file the user may not write (read-only, or denied by its ACL) is refused.
+bool CheckReplaceable(const std::string& target, bool& exists, std::string& reason) {
+    const DWORD attributes = Attributes(target);
+    exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!exists) return true;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
+        reason = ErrnoReason(EISDIR);
+        return false;
+    }
+    const HANDLE probe = ::CreateFileW(LongPath(target).c_str(), GENERIC_WRITE,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (probe == INVALID_HANDLE_VALUE) {
+        reason = SystemReason(::GetLastError());
+        return false;
+    }
+    ::CloseHandle(probe);
+    return true;
+}
+
+// The open handle is the lock: it shares nothing, so no other process can
+// delete the file while it is written.
+bool CreateLocked(const std::string& path, Handle& handle, bool& taken, std::string& reason) {
+    handle = ::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                           nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return true;
+    const DWORD error = ::GetLastError();
+    taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    reason = SystemReason(error);
+    return false;
+}
+
+// The old file's attributes and security go with ReplaceFileW itself.
+bool KeepOwnerAndMode(Handle, const std::string&, std::string&) { return true; }
+
+bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& written, std::string& reason) {
+    DWORD n = 0;
+    const DWORD ask = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    if (!::WriteFile(handle, data, ask, &n, nullptr)) {
+        reason = SystemReason(::GetLastError());
+        return false;
+    }
+    written = n;
+    return true;
+}
+
+// ReplaceFileW needs the new file closed. When it fails with
+// ERROR_UNABLE_TO_MOVE_REPLACEMENT it has already removed the old file, so
+// from then on the temporary file is the only copy: the move is retried
+// for about a second (a scanner holding the file is the usual cause), and
+// the file is never removed.
+SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool exists,
+                   std::string& reason) {
+    const bool synced = ::FlushFileBuffers(handle);
+    const DWORD syncError = ::GetLastError();
+    ::CloseHandle(handle);
+    if (!synced) {
+        reason = SystemReason(syncError);
+        return SwapOutcome::kTargetKept;
+    }
+    const std::wstring wideTemp = LongPath(temp), wideTarget = LongPath(target);
+    DWORD error = ERROR_FILE_NOT_FOUND;
+    if (exists && Replace(wideTarget, wideTemp, error)) return SwapOutcome::kReplaced;
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+        reason = SystemReason(error);
+        return SwapOutcome::kTargetKept;
+    }
+    const bool oldFileGone = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
+    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
+        if (attempt > 0) ::Sleep(kMovePauseMs);
+        if (Move(wideTemp, wideTarget, error)) return SwapOutcome::kReplaced;
+        if (!oldFileGone) break;
+    }
+    reason = SystemReason(error);
+    return oldFileGone ? SwapOutcome::kTempOnlyCopy : SwapOutcome::kTargetKept;
+}
+
+void CloseQuietly(Handle handle) { ::CloseHandle(handle); }
+
+void SyncFolder(const std::string&) {}  // MOVEFILE_WRITE_THROUGH and ReplaceFileW see to it
+
+void Remove(const std::string& path) { ::DeleteFileW(LongPath(path).c_str()); }
+
+long ProcessId() { return static_cast<long>(::GetCurrentProcessId()); }
+
+void ForEachEntry(const std::string& folder, const std::function<void(const std::string& name)>& visit) {
+    WIN32_FIND_DATAW found{};
+    const HANDLE search = ::FindFirstFileW((LongPath(folder) + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        visit(Utf8(found.cFileName, std::wcslen(found.cFileName)));
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+}
+
+// A writer's handle shares no deletion, so the delete fails while it runs.
+void RemoveIfAbandoned(const std::string& path) { Remove(path); }
+
+}  // namespace platform
+}  // namespace safe_file
