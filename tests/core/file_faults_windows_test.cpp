@@ -1,5 +1,6 @@
-// File faults as Windows shows them: the read-only attribute, and files
-// marked hidden or system.
+// File faults as Windows shows them: the read-only attribute, files marked
+// hidden or system, a replace that fails half-way, paths beyond MAX_PATH,
+// and the system's reasons in the user's language.
 #include "rules_document.h"
 
 #include "rules_folder.h"
@@ -7,9 +8,135 @@
 
 #include <gtest/gtest.h>
 
+#include "safe_file.h"
+
 #include <windows.h>
 
 namespace {
+
+bool ValidUtf8(const std::string& text) {
+    return text.empty() || ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), int(text.size()),
+                                                 nullptr, 0) > 0;
+}
+
+// Swap faults for one test, lifted again at its end.
+struct SwapFaultsFor {
+    explicit SwapFaultsFor(const safe_file::SwapFaults& faults) { safe_file::SetSwapFaultsForTesting(faults); }
+    ~SwapFaultsFor() { safe_file::SetSwapFaultsForTesting({}); }
+};
+
+const std::string kSaved = "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
+
+TEST(FailedReplace, AfterTheOldFileIsGoneKeepsTheOnlyCopyAndNamesIt) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    std::string error;
+    bool unchanged = true;
+    {
+        // The old file removed, and the new one held by a scanner throughout.
+        SwapFaultsFor faults({ERROR_UNABLE_TO_MOVE_REPLACEMENT, ERROR_SHARING_VIOLATION, 1000});
+        EXPECT_FALSE(doc.Save({}, error, &unchanged));
+    }
+    EXPECT_FALSE(unchanged);
+    EXPECT_EQ(error.find(rules.file + ": the file could not be replaced"), 0u) << error;
+    const auto entries = rules.folder.Entries("data");
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_NE(error.find(entries[0]), std::string::npos) << "the message names " << error;
+    EXPECT_EQ(ReadBytes(rules.folder / ("data/" + entries[0])), kSaved);
+
+    // The next save puts the file back and removes the stray copy.
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    EXPECT_EQ(ReadBytes(rules.file), kSaved);
+}
+
+TEST(FailedReplace, IsRetriedWhileTheNewFileIsBriefHeld) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    SwapFaultsFor faults({ERROR_UNABLE_TO_MOVE_REPLACEMENT, ERROR_SHARING_VIOLATION, 3});
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(ReadBytes(rules.file), kSaved);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+TEST(FailedReplace, ThatKeptTheOldFileRemovesTheNewOne) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    SwapFaultsFor faults({ERROR_ACCESS_DENIED, 0, 0});
+    std::string error;
+    bool unchanged = false;
+    EXPECT_FALSE(doc.Save({}, error, &unchanged));
+    EXPECT_TRUE(unchanged);
+    EXPECT_EQ(error.find(rules.file + ": "), 0u) << error;
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+// A folder so deep that the rules file's path runs past MAX_PATH.
+TEST(LongPaths, LoadAndSaveBeyondMaxPath) {
+    RulesFolder rules;
+    std::wstring deep = L"\\\\?\\" + Fs(rules.folder.path()).wstring();
+    for (auto& c : deep)
+        if (c == L'/') c = L'\\';
+    std::string program = rules.folder.path();
+    std::vector<std::wstring> made;
+    while (program.size() < 300) {
+        const std::string part = "a-rather-long-folder-name-" + std::to_string(made.size());
+        program += "\\" + part;
+        deep += L"\\" + std::wstring(part.begin(), part.end());
+        ASSERT_TRUE(::CreateDirectoryW(deep.c_str(), nullptr));
+        made.push_back(deep);
+    }
+    const std::wstring data = deep + L"\\data", file = data + L"\\unitrules.xml";
+    ASSERT_TRUE(::CreateDirectoryW(data.c_str(), nullptr));
+    const HANDLE out = ::CreateFileW(file.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(out, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ::WriteFile(out, kOnDisk.data(), DWORD(kOnDisk.size()), &written, nullptr);
+    ::CloseHandle(out);
+
+    RulesDocument doc(program);
+    EXPECT_TRUE(doc.Exists());
+    std::string error;
+    ASSERT_TRUE(doc.Load({}, {}, error)) << error;
+    ASSERT_EQ(doc.LineCount(), 2u);
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    RulesDocument again(program);
+    ASSERT_TRUE(again.Load({}, {}, error)) << error;
+    EXPECT_EQ(LinesOf(again), LinesOf(doc));
+
+    ::DeleteFileW(file.c_str());
+    ::RemoveDirectoryW(data.c_str());
+    for (auto it = made.rbegin(); it != made.rend(); ++it) ::RemoveDirectoryW(it->c_str());
+}
+
+// The system's reasons come back as UTF-8, as does the path: ctest runs this
+// once more under a French locale, whose reasons go beyond ASCII.
+TEST(Reasons, AreUtf8InTheUsersLanguage) {
+    ScratchFolder folder;
+    const std::string program = folder / "données-数据";
+    MakeFolder(program + "/data");
+    MakeFolder(program + "/data/unitrules.xml");  // a folder where the file should be
+    RulesDocument doc(program);
+    std::string error;
+    ASSERT_FALSE(doc.Load({}, {}, error));
+    EXPECT_TRUE(ValidUtf8(error)) << error;
+    EXPECT_EQ(error.find(doc.RulesPath()), 0u);
+    RulesFolder rules;
+    RulesDocument readOnly = rules.Loaded();
+    ::SetFileAttributesW(Fs(rules.file).wstring().c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_FALSE(readOnly.Save({}, error));
+    ::SetFileAttributesW(Fs(rules.file).wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(ValidUtf8(error)) << error;
+    EXPECT_EQ(error.find(rules.file + ": "), 0u);
+    EXPECT_GT(error.size(), rules.file.size() + 2);
+    std::printf("reason given: %s\n", error.c_str());
+}
 
 std::wstring WideOf(const std::string& path) { return Fs(path).wstring(); }
 
