@@ -95,6 +95,9 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
     // text happens to equal an entry must not select it.
     disconnect(cbURL->lineEdit(), &QLineEdit::editingFinished, cbURL, nullptr);
     connect(cbURL, &QComboBox::activated, this, &frmAbout::cbURL_Click);
+    // The wheel would step through the list and report every step as a
+    // choice, opening a page a notch.
+    cbURL->installEventFilter(this);
     cbURL->setFocus();
 
     Form_Load();
@@ -125,6 +128,7 @@ void frmAbout::mousePressEvent(QMouseEvent*) {
 }
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == cbURL) return event->type() == QEvent::Wheel;
     const auto logo = std::find(imgURL.begin(), imgURL.end(), watched);
     if (logo == imgURL.end()) return QDialog::eventFilter(watched, event);
     const int index = static_cast<int>(logo - imgURL.begin());

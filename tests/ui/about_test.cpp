@@ -4,6 +4,7 @@
 #include "test_files.h"
 #include "unit_records.h"
 
+#include <QAbstractItemView>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
@@ -46,6 +47,7 @@ private slots:
     void clickOnALogoOpensItsAddress();
     void choiceInTheListOpensTheSameAddress();
     void typingOpensNothing();
+    void wheelOverTheListOpensNothing();
     void backgroundPressClosesLogoAndLabelPressesDoNot_data();
     void backgroundPressClosesLogoAndLabelPressesDoNot();
     void reopenedWindowStartsFresh();
@@ -153,10 +155,34 @@ void AboutTest::choiceInTheListOpensTheSameAddress() {
         QTest::keyClick(sites, Qt::Key_Down);
         QCOMPARE(browser_->opened, (QList<QUrl>{Carried(about, 0), Carried(about, 1)}));
         browser_->opened.clear();
-        emit sites->activated(4);  // what a pick in the dropped-down list sends
+        // A pick in the dropped-down list with the mouse.
+        sites->showPopup();
+        QAbstractItemView* list = sites->view();
+        QTRY_VERIFY(list->isVisible());
+        const QPoint entry = list->visualRect(list->model()->index(4, 0)).center();
+        QTest::mouseMove(list->viewport(), entry);
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, entry);
         QCOMPARE(browser_->opened, QList<QUrl>{Carried(about, 4)});
         QTest::mouseClick(Logo(about, 4), Qt::LeftButton);
         QCOMPARE(browser_->opened.last(), Carried(about, 4));
+    });
+}
+
+void AboutTest::wheelOverTheListOpensNothing() {
+    WithAboutOpen([this](frmAbout* about) {
+        QComboBox* sites = Sites(about);
+        // Over the text field and over the arrow, four notches each way.
+        for (QWidget* under : {static_cast<QWidget*>(sites->lineEdit()), static_cast<QWidget*>(sites)}) {
+            const QPoint at = under == sites ? QPoint(sites->width() - 5, sites->height() / 2) : QPoint(5, 5);
+            for (int notch : {-120, -120, -120, -120, 120, 120, 120, 120}) {
+                QWheelEvent wheel(at, under->mapToGlobal(at), QPoint(), QPoint(0, notch), Qt::NoButton, Qt::NoModifier,
+                                  Qt::NoScrollPhase, false);
+                QApplication::sendEvent(under, &wheel);
+            }
+        }
+        QVERIFY(browser_->opened.isEmpty());
+        QCOMPARE(sites->currentIndex(), -1);
+        QCOMPARE(sites->currentText(), QStringLiteral("欢迎访问"));
     });
 }
 
