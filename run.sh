@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and opens the editor on the demo rules
-# file placed beside the built executable (build/app/data/unitrules.xml).
+# Installs what is missing, builds the editor (only the editor: ./test.sh
+# builds the tests and benchmarks), and opens it on the demo rules file placed
+# beside the built executable (build/app/data/unitrules.xml).
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
 
 ensure_packages "${BUILD_PACKAGES[@]}"
-configure_and_build
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build --parallel "$(nproc)" --target app
 exec build/app/tarvenor-unit-editor
