@@ -24,6 +24,10 @@ namespace {
 // and the working height after a command.
 constexpr int kStripTwips = 800;
 constexpr int kReadyTwips = 4400;
+// What each height must show whatever the frame takes: the whole bar in the
+// strip, the whole of Frame1 when ready.
+constexpr int kStripClientTwips = 45 + 285;
+constexpr int kReadyClientTwips = 3930;
 constexpr int kClientWidthTwips = 6180;
 constexpr int kClientHeightTwips = 4050;
 constexpr int kRestingBarTwips = 10;
@@ -198,7 +202,7 @@ void Form1::Form_Load() {
 
 void Form1::cmdGetData_Click() {
     cmdGetData->setEnabled(false);
-    SetOuterHeight(kStripTwips);
+    SetOuterHeight(kStripTwips, kStripClientTwips);
     const int fullWidth = OuterWidthTwips();
     std::string error;
     const bool loaded = RunCommand([&] {
@@ -210,7 +214,7 @@ void Form1::cmdGetData_Click() {
                               error);
     });
     if (loaded) {
-        SetOuterHeight(kReadyTwips);
+        SetOuterHeight(kReadyTwips, kReadyClientTwips);
         cmdSave->setEnabled(true);
         SetBarWidth(kRestingBarTwips);
     } else {
@@ -228,14 +232,14 @@ void Form1::cmdGetData_Click() {
 
 void Form1::cmdSave_Click() {
     const int fullWidth = OuterWidthTwips();
-    SetOuterHeight(kStripTwips);
+    SetOuterHeight(kStripTwips, kStripClientTwips);
     std::string error;
     bool fileUnchanged = true;
     const bool saved = RunCommand([&] {
         SetColor(lbProcess, QPalette::Window, kBlue);
         return document_.Save(BarSink(fullWidth), error, &fileUnchanged);
     });
-    SetOuterHeight(kReadyTwips);
+    SetOuterHeight(kReadyTwips, kReadyClientTwips);
     SetBarWidth(kRestingBarTwips);
     if (!saved) {
         // The edits exist only in this window now: a close asked for while
@@ -303,9 +307,9 @@ bool Form1::RunCommand(Body body) {
     return ok;
 }
 
-void Form1::SetOuterHeight(int twips) {
+void Form1::SetOuterHeight(int twips, int minClientTwips) {
     const int frame = frameGeometry().height() - geometry().height();
-    setFixedHeight(std::max(1, TwipsToPixels(twips) - frame));
+    setFixedHeight(std::max(TwipsToPixels(minClientTwips), TwipsToPixels(twips) - frame));
 }
 
 int Form1::OuterWidthTwips() const { return frameGeometry().width() * kTwipsPerPixel; }

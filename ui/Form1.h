@@ -49,8 +49,10 @@ private:
     void Text1_Change(int slot);
     void txtFind_Change();
 
-    // Sets the window's outer height (frame and title bar included).
-    void SetOuterHeight(int twips);
+    // Sets the window's outer height (frame and title bar included), but
+    // never leaves the client area lower than minClientTwips: a thick title
+    // bar takes from the outer height, not from what the state must show.
+    void SetOuterHeight(int twips, int minClientTwips);
     int OuterWidthTwips() const;
     void SetBarWidth(double twips);
     ProgressSink BarSink(int fullWidthTwips);

@@ -24,12 +24,14 @@ namespace {
 
 constexpr int kDesignedHeight = 270;  // the client area as designed, 4050 twips
 
-// The client height that gives the window an outer height of so many twips.
-int ClientHeightFor(const QWidget* window, int outerTwips) {
-    return qRound(outerTwips / 15.0) - (window->frameGeometry().height() - window->height());
+// The client height that gives the window an outer height of so many twips,
+// but no less than what the state must show.
+int ClientHeightFor(const QWidget* window, int outerTwips, int minClientTwips) {
+    return std::max(qRound(minClientTwips / 15.0),
+                    qRound(outerTwips / 15.0) - (window->frameGeometry().height() - window->height()));
 }
-int ReadyHeight(const QWidget* window) { return ClientHeightFor(window, 4400); }
-int StripHeight(const QWidget* window) { return ClientHeightFor(window, 800); }
+int ReadyHeight(const QWidget* window) { return ClientHeightFor(window, 4400, 3930); }
+int StripHeight(const QWidget* window) { return ClientHeightFor(window, 800, 330); }
 
 // A program folder with a rules file, and the window opened on it.
 class Editor {

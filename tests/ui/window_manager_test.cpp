@@ -1,0 +1,62 @@
+// The main window under a real window manager, whose title bar and borders
+// take their share of the outer height (run by with_window_manager.sh).
+#include "Form1.h"
+
+#include "rules_generator.h"
+#include "test_files.h"
+
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <algorithm>
+
+class WindowManagerTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void heightsKeepWhatEachStateShows();
+};
+
+void WindowManagerTest::heightsKeepWhatEachStateShows() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X display with a window manager");
+    ScratchFolder folder;
+    MakeFolder(folder / "data");
+    WriteBytes(folder / "data/unitrules.xml", GenerateRules({60, 0, 9}).bytes);
+    Form1 form(QString::fromStdString(folder.path()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    // The frame is known once the window manager has put its own around the window.
+    QTRY_VERIFY(form.frameGeometry().height() > form.height());
+    const int frame = form.frameGeometry().height() - form.height();
+    qInfo("frame top + bottom: %d px", frame);
+
+    auto* bar = form.findChild<QLabel*>(QStringLiteral("lbProcess"));
+    auto* frame1 = form.findChild<QGroupBox*>(QStringLiteral("Frame1"));
+    const int stripClient = std::max(22, 53 - frame);  // 800 twips outer, the bar's bottom at least
+    bool stripAsDesigned = true;
+    int stripHeight = 0;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, [&] {
+        if (frame1->isVisible()) return;
+        stripHeight = form.height();
+        stripAsDesigned = stripAsDesigned && form.height() == stripClient && bar->geometry().bottom() < form.height();
+    });
+    watch.start(0);
+    form.findChild<QPushButton*>(QStringLiteral("cmdGetData"))->click();
+    watch.stop();
+    QVERIFY2(stripHeight > 0, "the strip was never seen");
+    QVERIFY2(stripAsDesigned, qPrintable(QStringLiteral("strip client height %1, want %2").arg(stripHeight).arg(stripClient)));
+
+    const int readyClient = std::max(262, 293 - frame);  // 4400 twips outer, Frame1 whole at least
+    QTRY_COMPARE(form.height(), readyClient);
+    QVERIFY(frame1->isVisible());
+    QVERIFY(frame1->geometry().bottom() < form.height());
+    QTRY_COMPARE(form.frameGeometry().height(), std::max(293, 262 + frame));
+    qInfo("client height in the strip %d, when ready %d", stripHeight, form.height());
+}
+
+QTEST_MAIN(WindowManagerTest)
+#include "window_manager_test.moc"

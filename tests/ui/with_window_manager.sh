@@ -1,0 +1,16 @@
+#!/bin/sh
+# Runs a window test on a private X display under a real window manager
+# (metacity, whose title bar is thick enough to matter).
+#   with_window_manager.sh TEST [ARGS...]
+set -eu
+exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
+    metacity --sm-disable >/dev/null 2>&1 &
+    wm=$!
+    for i in $(seq 1 100); do
+        xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break
+        sleep 0.1
+    done
+    status=0
+    QT_QPA_PLATFORM=xcb "$@" || status=$?
+    kill "$wm" 2>/dev/null || true
+    exit "$status"' sh "$@"
