@@ -27,15 +27,31 @@ constexpr std::string_view kTypeTag = "<TYPENAME>";
 
 char FoldAscii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
-bool EqualIgnoreCase(std::string_view a, std::string_view b) {
+bool IsLeadByte(char c, ByteForm form) {
+    const auto b = static_cast<unsigned char>(c);
+    switch (form) {
+    case ByteForm::kDoubleByte:
+        return b >= 0x81 && b <= 0xFE;
+    case ByteForm::kShiftJis:
+        return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    case ByteForm::kSingleByte:
+        break;
+    }
+    return false;
+}
+
+bool EqualIgnoreCase(std::string_view a, std::string_view b, ByteForm form = ByteForm::kSingleByte) {
     if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+    bool trail = false;  // a[i] is the second byte of a double-byte character
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (trail ? a[i] != b[i] : FoldAscii(a[i]) != FoldAscii(b[i])) return false;
+        trail = !trail && IsLeadByte(a[i], form);
+    }
     return true;
 }
 
-bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && EqualIgnoreCase(text.substr(0, prefix.size()), prefix);
+bool StartsWithIgnoreCase(std::string_view text, std::string_view prefix, ByteForm form = ByteForm::kSingleByte) {
+    return text.size() >= prefix.size() && EqualIgnoreCase(text.substr(0, prefix.size()), prefix, form);
 }
 
 bool ContainsIgnoreCase(std::string_view text, std::string_view needle) {
@@ -217,19 +233,19 @@ bool UnitIndex::onLine(const RulesDocument& doc, std::size_t lineIndex) {
     return true;
 }
 
-int UnitIndex::FindUnitByPrefix(std::string_view prefix) const {
+int UnitIndex::FindUnitByPrefix(std::string_view prefix, ByteForm form) const {
     if (prefix.empty()) return -1;
     for (std::size_t i = 0; i < names_.size(); ++i)
-        if (StartsWithIgnoreCase(names_[i], prefix)) return static_cast<int>(i);
+        if (StartsWithIgnoreCase(names_[i], prefix, form)) return static_cast<int>(i);
     return -1;
 }
 
-long FindTypeLine(const RulesDocument& doc, std::string_view name) {
+long FindTypeLine(const RulesDocument& doc, std::string_view name, ByteForm form) {
     std::string key;
     key.reserve(name.size() + 30);
     key.append(kIndent).append(kTypeTag).append(name).append("</TYPENAME>");
     for (std::size_t i = 0; i < doc.LineCount(); ++i)
-        if (EqualIgnoreCase(doc.Line(i), key)) return static_cast<long>(i);
+        if (EqualIgnoreCase(doc.Line(i), key, form)) return static_cast<long>(i);
     return -1;
 }
 

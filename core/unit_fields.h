@@ -35,6 +35,16 @@ using SlotTexts = std::array<std::string, kSlotCount>;
 std::string GetValue(std::string_view line);
 std::string GetValue(const RulesDocument& doc, long lindex);
 
+// How the file's bytes make characters, as far as ignoring case goes: in a
+// double-byte code page the byte after a lead byte is the second half of one
+// character and is never folded, even where it has the value of a letter
+// (GBK writes 結 as BD 59 and 統 as BD 79).
+enum class ByteForm {
+    kSingleByte,  // one byte a character, or UTF-8 (whose bytes from 0x80 up are no letters)
+    kDoubleByte,  // GBK, GB18030, Big5, UHC: lead bytes 0x81 to 0xFE
+    kShiftJis,    // lead bytes 0x81 to 0x9F and 0xE0 to 0xFC
+};
+
 // The unit names in file order, one for every line that contains
 // "<TYPENAME>" (case ignored); names may repeat.
 class UnitIndex {
@@ -46,7 +56,7 @@ public:
     // Position of the first name that begins with prefix (case ignored), or
     // -1. An empty prefix finds nothing, so clearing the find box leaves the
     // selection where it is.
-    int FindUnitByPrefix(std::string_view prefix) const;
+    int FindUnitByPrefix(std::string_view prefix, ByteForm form = ByteForm::kSingleByte) const;
 
     const std::vector<std::string>& Names() const { return names_; }
     void Clear() { names_.clear(); }
@@ -57,7 +67,7 @@ private:
 
 // Index of the first line equal, case ignored, to "    <TYPENAME>name</TYPENAME>",
 // or -1.
-long FindTypeLine(const RulesDocument& doc, std::string_view name);
+long FindTypeLine(const RulesDocument& doc, std::string_view name, ByteForm form = ByteForm::kSingleByte);
 
 // The eight slot texts of the unit whose TYPENAME line is typeLine. Lines
 // outside the document read as empty; so do a range without "-" (both

@@ -208,8 +208,10 @@ void Form1::cmdGetData_Click() {
     const bool loaded = RunCommand([&] {
         return document_.Load(BarSink(fullWidth),
                               [this](std::size_t line) {
+                                  // The first line may say how the names are written.
+                                  if (line == 0) encoding_ = FileEncoding::FromFirstLine(document_.Line(0));
                                   if (units_.onLine(document_, line))
-                                      List2->addItem(QString::fromLocal8Bit(units_.Names().back()));
+                                      List2->addItem(encoding_.Decode(units_.Names().back()));
                               },
                               error);
     });
@@ -220,6 +222,7 @@ void Form1::cmdGetData_Click() {
     } else {
         // Back to the state before reading, so the user can try again.
         units_.Clear();
+        encoding_ = FileEncoding();
         List2->clear();
         setFixedHeight(TwipsToPixels(kClientHeightTwips));
         cmdGetData->setEnabled(true);
@@ -265,19 +268,19 @@ void Form1::List2_Click(int row) {
     // The name comes from the index, not from the list's decoded text, so a
     // name the locale cannot show is still found.
     const std::string& name = units_.Names()[static_cast<std::size_t>(row)];
-    const long found = FindTypeLine(document_, name);
+    const long found = FindTypeLine(document_, name, encoding_.form());
     if (found == -1) return;
     typeLine_ = found;
     for (int slot = 0; slot < kSlotCount; ++slot) Text1[slot]->setEnabled(SlotWritable(document_, found, slot));
     const SlotTexts texts = ReadSlots(document_, found);
-    for (int slot : kFillOrder) Text1[slot]->setText(QString::fromLocal8Bit(texts[slot]));
-    lbUnitName->setText(QString::fromLocal8Bit(name));
+    for (int slot : kFillOrder) Text1[slot]->setText(encoding_.Decode(texts[slot]));
+    lbUnitName->setText(encoding_.Decode(name));
 }
 
 void Form1::Text1_Change(int slot) { WriteSlot(document_, typeLine_, slot, BoxTexts()); }
 
 void Form1::txtFind_Change() {
-    const int found = units_.FindUnitByPrefix(txtFind->text().toLocal8Bit().toStdString());
+    const int found = units_.FindUnitByPrefix(encoding_.Encode(txtFind->text()), encoding_.form());
     setWindowTitle(QString::number(found));
     if (found >= 0) List2->setCurrentRow(found);
 }
@@ -326,6 +329,6 @@ ProgressSink Form1::BarSink(int fullWidthTwips) {
 
 SlotTexts Form1::BoxTexts() const {
     SlotTexts texts;
-    for (int slot = 0; slot < kSlotCount; ++slot) texts[slot] = Text1[slot]->text().toLocal8Bit().toStdString();
+    for (int slot = 0; slot < kSlotCount; ++slot) texts[slot] = encoding_.Encode(Text1[slot]->text());
     return texts;
 }

@@ -4,6 +4,7 @@
 // ("Text1(0)" for member 0 of the Text1 array).
 #pragma once
 
+#include "file_encoding.h"
 #include "rules_document.h"
 #include "unit_fields.h"
 
@@ -64,6 +65,7 @@ private:
 
     RulesDocument document_;
     UnitIndex units_;
+    FileEncoding encoding_;  // of the names and values shown and typed
     long typeLine_ = 0;
     bool busy_ = false;
     bool closeRequested_ = false;

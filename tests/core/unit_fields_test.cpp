@@ -77,6 +77,27 @@ TEST(FindUnitByPrefix, FirstNameStartingWithThePrefixInAnyCase) {
     EXPECT_EQ(UnitIndex().FindUnitByPrefix(""), -1);
 }
 
+TEST(IgnoringCase, NeverFoldsTheSecondByteOfADoubleByteCharacter) {
+    // GBK: 結界師 and 統領 differ only in a second byte, Y against y.
+    const std::string knot = "\xbd\x59\xbd\xe7\x8e\x9f", rule = "\xbd\x79\xee\x49";
+    // Shift_JIS: two katakana whose second bytes are A and a.
+    const std::string katakanaA = "\x83\x41", katakanaB = "\x83\x61";
+    Lines file({"    <TYPENAME>" + knot + "</TYPENAME>", "    <TYPENAME>" + rule + "</TYPENAME>",
+                "    <TYPENAME>" + katakanaA + "x</TYPENAME>", "    <TYPENAME>" + katakanaB + "X</TYPENAME>"});
+    const UnitIndex index = file.Index();
+    EXPECT_EQ(index.FindUnitByPrefix(rule.substr(0, 2), ByteForm::kDoubleByte), 1);
+    EXPECT_EQ(index.FindUnitByPrefix(knot.substr(0, 2), ByteForm::kDoubleByte), 0);
+    EXPECT_EQ(FindTypeLine(file.doc(), rule, ByteForm::kDoubleByte), 1);
+    EXPECT_EQ(FindTypeLine(file.doc(), katakanaB + "x", ByteForm::kShiftJis), 3);
+    EXPECT_EQ(index.FindUnitByPrefix(katakanaB, ByteForm::kShiftJis), 3);
+    // Letters after a whole character still fold.
+    EXPECT_EQ(FindTypeLine(file.doc(), katakanaA + "X", ByteForm::kShiftJis), 2);
+    // Half-width katakana (0xA1 to 0xDF) stand alone in Shift_JIS: the letter after one folds.
+    Lines halfWidth({"    <TYPENAME>\xb1" "a</TYPENAME>"});
+    EXPECT_EQ(FindTypeLine(halfWidth.doc(), "\xb1" "A", ByteForm::kShiftJis), 0);
+    EXPECT_EQ(FindTypeLine(halfWidth.doc(), "\xb1" "A", ByteForm::kDoubleByte), -1);
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(ReadSlots, ReadsTheSevenStatisticsInSlotOrder) {

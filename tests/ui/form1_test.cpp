@@ -70,6 +70,13 @@ public:
     std::unique_ptr<Form1> form;
 };
 
+// Chinese text arrives as an input method's commit, not as key presses.
+void TypeThroughInputMethod(QWidget* box, const QString& text) {
+    QInputMethodEvent commit;
+    commit.setCommitString(text);
+    QApplication::sendEvent(box, &commit);
+}
+
 QStringList Strings(std::initializer_list<const char*> texts) {
     QStringList list;
     for (const char* text : texts) list << QString::fromUtf8(text);
@@ -132,6 +139,7 @@ private slots:
     void eachBoxEditReachesItsOwnLine();
     void unfoundNameLeavesThePreviousUnitInPlace();
     void nameTheLocaleCannotShowIsStillFound();
+    void namesInTheFilesDeclaredCodePage();
     void boxOfAnUnwritableLineIsDisabled();
     void typingBeforeAnySelectionWritesNothing();
     void focusOnTheListSelectsNoUnit();
@@ -394,6 +402,34 @@ void Form1Test::nameTheLocaleCannotShowIsStillFound() {
     QCOMPARE(editor.form->typeLine(), long(2 * kRecordTypeRow + 1));
     editor.save();
     QVERIFY(ReadBytes(editor.file()).find("    <TYPENAME>" + odd + "</TYPENAME>\r\n") != std::string::npos);
+}
+
+void Form1Test::namesInTheFilesDeclaredCodePage() {
+    if (!QStringDecoder("gbk").isValid()) QSKIP("this Qt converts no GBK (built without ICU): the system's code page is used");
+    // GBK bytes of 結界師 and 統領: the two first characters differ only in
+    // a second byte, Y against y.
+    const std::string knot = "\xbd\x59\xbd\xe7\x8e\x9f", rule = "\xbd\x79\xee\x49";
+    Editor editor(Concat({"<?xml version=\"1.0\" encoding=\"gb2312\"?>"},
+                         Concat(UnitRecord(knot, "7"), UnitRecord(rule, "9\xb5\xe3"))));  // 9点
+    editor.read();
+    auto* list = editor.get<QListWidget>("List2");
+    QCOMPARE(list->count(), 2);
+    QCOMPARE(list->item(0)->text(), QStringLiteral("結界師"));
+    QCOMPARE(list->item(1)->text(), QStringLiteral("統領"));
+
+    TypeThroughInputMethod(editor.get<QLineEdit>("txtFind"), QStringLiteral("統"));
+    QCOMPARE(editor.form->windowTitle(), QStringLiteral("1"));
+    QCOMPARE(editor.form->typeLine(), long(1 + 2 * kRecordTypeRow + 1));
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), QStringLiteral("統領"));
+    QCOMPARE(editor.box(0)->text(), QStringLiteral("9点"));
+    editor.retype(0, QStringLiteral("15"));
+    QCOMPARE(editor.line(editor.form->typeLine() - 49), std::string("    <ATTACK>15</ATTACK>"));
+    QCOMPARE(editor.line(1 + kRecordTypeRow - 49), std::string("    <ATTACK>7</ATTACK>"));
+
+    editor.get<QLineEdit>("txtFind")->clear();
+    TypeThroughInputMethod(editor.get<QLineEdit>("txtFind"), QStringLiteral("結界"));
+    QCOMPARE(editor.form->windowTitle(), QStringLiteral("0"));
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), QStringLiteral("結界師"));
 }
 
 void Form1Test::boxOfAnUnwritableLineIsDisabled() {
