@@ -15,7 +15,11 @@ void Show(QWidget* parent, const QString& title, const QString& text) {
         Installed()(parent, title, text);
         return;
     }
-    QMessageBox::warning(parent, title, text, QMessageBox::Ok);
+    // A box over a window that is not on the screen yet (the start-up
+    // warning) would stand at the screen's corner; without a parent it is
+    // centred on the screen.
+    QWidget* over = parent && parent->isVisible() ? parent : nullptr;
+    QMessageBox::warning(over, title, text, QMessageBox::Ok);
 }
 
 Handler SetHandler(Handler handler) { return std::exchange(Installed(), std::move(handler)); }

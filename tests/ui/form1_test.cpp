@@ -242,6 +242,7 @@ void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
     ScratchFolder folder;
     QString seenText, seenTitle;
     bool seenWarningIcon = false, windowShownMeanwhile = true;
+    QPoint boxOffCentre(9999, 9999);
     QTimer::singleShot(0, [&] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
         QVERIFY(box);
@@ -251,6 +252,8 @@ void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
         windowShownMeanwhile = false;
         for (QWidget* w : QApplication::topLevelWidgets())
             if (qobject_cast<Form1*>(w) && w->isVisible()) windowShownMeanwhile = true;
+        // The main window is not on the screen yet: the box stands in the screen's middle.
+        boxOffCentre = box->frameGeometry().center() - box->screen()->availableGeometry().center();
         box->button(QMessageBox::Ok)->click();
     });
     Form1 form(QString::fromStdString(folder.path()));
@@ -259,6 +262,8 @@ void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
     QCOMPARE(seenTitle, QStringLiteral("Tarvenor"));
     QVERIFY(seenWarningIcon);
     QVERIFY(!windowShownMeanwhile);
+    QVERIFY2(boxOffCentre.manhattanLength() <= 2, qPrintable(QStringLiteral("%1, %2 from the middle")
+                                                                   .arg(boxOffCentre.x()).arg(boxOffCentre.y())));
     QVERIFY(!form.findChild<QPushButton*>(QStringLiteral("cmdGetData"))->isEnabled());
     QVERIFY(!form.findChild<QPushButton*>(QStringLiteral("cmdSave"))->isEnabled());
     QTest::keyClicks(form.findChild<QLineEdit*>(QStringLiteral("txtFind")), QStringLiteral("ar"));
