@@ -1,5 +1,6 @@
 #include "Form1.h"
 
+#include "accessibility.h"
 #include "frmAbout.h"
 #include "twips.h"
 #include "warning_box.h"
@@ -119,6 +120,8 @@ void Form1::CreateControls() {
     // nothing once the bar has run past the window's edge.
     lbProcess->setAttribute(Qt::WA_StaticContents);
     SetColor(lbProcess, QPalette::Window, kRed);
+    accessibility::Install();
+    lbProcess->setAccessibleName(QStringLiteral("进度"));
 
     Frame1 = new QGroupBox(this);
     Frame1->setObjectName(QStringLiteral("Frame1"));
@@ -135,12 +138,14 @@ void Form1::CreateControls() {
     txtFind->setObjectName(QStringLiteral("txtFind"));
     txtFind->setGeometry(TwipsRect(135, 180, 2805, 285));
     txtFind->setToolTip(QStringLiteral("输入单位名称开头的几个字母"));
+    txtFind->setAccessibleName(txtFind->toolTip());
 
     List2 = new QListWidget(Frame1);
     List2->setObjectName(QStringLiteral("List2"));
     List2->setGeometry(TwipsRect(135, 495, 2805, 3300));
     List2->setSelectionMode(QAbstractItemView::SingleSelection);
     List2->setUniformItemSizes(true);  // one line of text each: no per-item measuring
+    List2->setAccessibleName(QStringLiteral("单位列表"));
 
     lbUnitName = new QLabel(Frame1);
     lbUnitName->setObjectName(QStringLiteral("lbUnitName"));
@@ -159,7 +164,13 @@ void Form1::CreateControls() {
         Label1[slot]->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         Label1[slot]->setProperty("Tag", QString::fromLatin1(kStatSlots[slot].tag));
         SetColor(Label1[slot], QPalette::WindowText, kCaptionText);
+        // A screen reader names each box by its caption; the range's second
+        // box, whose caption is the dash, by the range's caption and the dash.
+        Label1[slot]->setBuddy(Text1[slot]);
+        Text1[slot]->setAccessibleName(Label1[slot]->text());
     }
+    Text1[kSlotCount - 1]->setAccessibleName(Label1[kSlotCount - 2]->text() + QLatin1Char(' ') +
+                                             Label1[kSlotCount - 1]->text());
     Text1[0]->setFocus();
 }
 
@@ -323,7 +334,11 @@ void Form1::SetBarWidth(double twips) {
 }
 
 ProgressSink Form1::BarSink(int fullWidthTwips) {
-    return {[this, fullWidthTwips](double fraction) { SetBarWidth(fraction * fullWidthTwips); },
+    accessibility::SetProgress(lbProcess, 0);
+    return {[this, fullWidthTwips](double fraction) {
+                SetBarWidth(fraction * fullWidthTwips);
+                accessibility::SetProgress(lbProcess, fraction);
+            },
             [] { QCoreApplication::processEvents(); }};
 }
 

@@ -1,5 +1,6 @@
 #include "frmAbout.h"
 
+#include "accessibility.h"
 #include "program_identity.h"
 #include "twips.h"
 
@@ -57,6 +58,7 @@ QUrl frmAbout::AddressOf(int index) const { return QUrl(imgURL.at(index)->proper
 
 frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("frmAbout"));
+    accessibility::Install();
     setWindowTitle(QStringLiteral("关于我的应用程序"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/about_icon.png")));
     setFixedSize(TwipsToPixels(6000), TwipsToPixels(3000));
@@ -79,6 +81,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
         imgURL[i]->setCursor(hand);
         imgURL[i]->setMouseTracking(true);  // hover without a button held
         imgURL[i]->setProperty("Tag", QString::fromLatin1(kLinks[i].address));
+        imgURL[i]->setAccessibleName(QString::fromUtf8(kLinks[i].entry));
         imgURL[i]->installEventFilter(this);
     }
 

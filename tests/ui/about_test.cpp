@@ -5,6 +5,7 @@
 #include "unit_records.h"
 
 #include <QAbstractItemView>
+#include <QAccessible>
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QLabel>
@@ -51,6 +52,7 @@ private slots:
     void backgroundPressClosesLogoAndLabelPressesDoNot_data();
     void backgroundPressClosesLogoAndLabelPressesDoNot();
     void reopenedWindowStartsFresh();
+    void screenReaderHearsModalDialogAndPressableLinks();
 
 private:
     // Opens the about window from the main window's About button and runs
@@ -233,6 +235,28 @@ void AboutTest::reopenedWindowStartsFresh() {
     WithAboutOpen([](frmAbout* about) {
         QCOMPARE(Sites(about)->currentText(), QStringLiteral("欢迎访问"));
         QCOMPARE(Sites(about)->currentIndex(), -1);
+    });
+}
+
+
+void AboutTest::screenReaderHearsModalDialogAndPressableLinks() {
+    WithAboutOpen([this](frmAbout* about) {
+        QAccessibleInterface* dialog = QAccessible::queryAccessibleInterface(about);
+        QCOMPARE(dialog->role(), QAccessible::Dialog);
+        QVERIFY(dialog->state().modal);
+        QComboBox* sites = Sites(about);
+        for (int i = 0; i < frmAbout::kLinkCount; ++i) {
+            QAccessibleInterface* logo = QAccessible::queryAccessibleInterface(Logo(about, i));
+            QCOMPARE(logo->role(), QAccessible::Link);
+            QCOMPARE(logo->text(QAccessible::Name), sites->itemText(i));
+            QAccessibleActionInterface* actions = logo->actionInterface();
+            QVERIFY(actions);
+            QVERIFY(actions->actionNames().contains(QAccessibleActionInterface::pressAction()));
+            actions->doAction(QAccessibleActionInterface::pressAction());
+            QCOMPARE(browser_->opened.last(), Carried(about, i));
+        }
+        QCOMPARE(browser_->opened.size(), frmAbout::kLinkCount);
+        QVERIFY(about->isVisible());
     });
 }
 

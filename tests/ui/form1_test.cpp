@@ -5,6 +5,8 @@
 #include "unit_records.h"
 #include "warning_box.h"
 
+#include <QAccessible>
+#include <QAccessibleValueInterface>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -150,6 +152,7 @@ private slots:
     void closeDuringASaveThatFailsKeepsTheWindow();
     void exitLeavesTheFileUnchanged();
     void tabOrderAndAccessKeys();
+    void screenReaderHearsNamesAndProgress();
 };
 
 void Form1Test::controlsAsDesigned_data() {
@@ -631,6 +634,46 @@ void Form1Test::tabOrderAndAccessKeys() {
     QTRY_VERIFY(ReadBytes(editor.file()).find("<ATTACK>21</ATTACK>") != std::string::npos);
     QTest::keyClick(editor.form.get(), Qt::Key_X, Qt::AltModifier);
     QTRY_VERIFY(!editor.form->isVisible());
+}
+
+void Form1Test::screenReaderHearsNamesAndProgress() {
+    Editor editor(GenerateRules({0, 460800, 11}).bytes);
+    auto nameOf = [](QWidget* widget) { return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name); };
+    const QStringList captions = Strings({"攻击力", "生命", "移动力", "视野", "建造时间", "护甲", "射程", "射程 -"});
+    for (int slot = 0; slot < 8; ++slot) {
+        QCOMPARE(nameOf(editor.box(slot)), captions[slot]);
+        // The caption is the box's label, as a reader relates them.
+        auto* caption = editor.get<QLabel>(QStringLiteral("Label1(%1)").arg(slot).toLatin1());
+        bool labelled = false;
+        for (const auto& [other, relation] :
+             QAccessible::queryAccessibleInterface(editor.box(slot))->relations(QAccessible::Label))
+            labelled |= other->object() == caption;
+        QVERIFY2(labelled, qPrintable(captions[slot]));
+    }
+    auto* find = editor.get<QLineEdit>("txtFind");
+    QCOMPARE(nameOf(find), find->toolTip());
+    QCOMPARE(nameOf(editor.get<QListWidget>("List2")), QStringLiteral("单位列表"));
+
+    // The strip is a progress bar whose value a reader hears grow while reading.
+    auto* strip = editor.get<QLabel>("lbProcess");
+    QAccessibleInterface* bar = QAccessible::queryAccessibleInterface(strip);
+    QCOMPARE(bar->role(), QAccessible::ProgressBar);
+    QCOMPARE(bar->text(QAccessible::Name), QStringLiteral("进度"));
+    QVERIFY(bar->valueInterface());
+    // Read as a reader would while the command runs.
+    QList<int> values;
+    QTimer listen;
+    connect(&listen, &QTimer::timeout, [&] {
+        const int value = bar->valueInterface()->currentValue().toInt();
+        if (values.isEmpty() || values.last() != value) values << value;
+    });
+    listen.start(0);
+    editor.read();
+    listen.stop();
+    QVERIFY2(values.size() > 20, qPrintable(QString::number(values.size())));
+    QVERIFY(std::is_sorted(values.begin(), values.end()));
+    QCOMPARE(values.last(), 100);
+    QCOMPARE(bar->valueInterface()->currentValue().toInt(), 100);
 }
 
 QTEST_MAIN(Form1Test)

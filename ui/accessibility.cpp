@@ -1,0 +1,93 @@
+#include "accessibility.h"
+
+#include <QAccessible>
+#include <QAccessibleValueInterface>
+#include <QAccessibleWidget>
+#include <QApplication>
+#include <QDialog>
+#include <QLabel>
+#include <QMouseEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace accessibility {
+namespace {
+
+constexpr char kProgressProperty[] = "progressPercent";
+
+// lbProcess: a plain coloured label on the screen, a progress bar to a reader.
+class ProgressStrip : public QAccessibleWidget, public QAccessibleValueInterface {
+public:
+    explicit ProgressStrip(QWidget* strip) : QAccessibleWidget(strip, QAccessible::ProgressBar) {}
+
+    void* interface_cast(QAccessible::InterfaceType type) override {
+        if (type == QAccessible::ValueInterface) return static_cast<QAccessibleValueInterface*>(this);
+        return QAccessibleWidget::interface_cast(type);
+    }
+    QVariant currentValue() const override { return widget()->property(kProgressProperty).toInt(); }
+    void setCurrentValue(const QVariant&) override {}  // only the command moves it
+    QVariant maximumValue() const override { return 100; }
+    QVariant minimumValue() const override { return 0; }
+    QVariant minimumStepSize() const override { return 1; }
+};
+
+// imgURL(i): a picture on the screen, a link named after its site to a reader,
+// pressed as a click on the picture would be.
+class Logo : public QAccessibleWidget {
+public:
+    explicit Logo(QWidget* logo) : QAccessibleWidget(logo, QAccessible::Link) {}
+
+    QStringList actionNames() const override { return {pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action != pressAction()) return;
+        const QPointF middle = QRectF(widget()->rect()).center();
+        const QPointF global = widget()->mapToGlobal(middle);
+        QMouseEvent press(QEvent::MouseButtonPress, middle, global, Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, middle, global, Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(widget(), &press);
+        QApplication::sendEvent(widget(), &release);
+    }
+};
+
+// frmAbout: a dialog that holds the main window until it closes.
+class ModalDialog : public QAccessibleWidget {
+public:
+    explicit ModalDialog(QWidget* dialog) : QAccessibleWidget(dialog, QAccessible::Dialog) {}
+
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.modal = widget()->isModal();
+        return state;
+    }
+};
+
+QAccessibleInterface* Describe(const QString& className, QObject* object) {
+    auto* widget = qobject_cast<QWidget*>(object);
+    if (!widget) return nullptr;
+    const QString name = object->objectName();
+    if (className == QLatin1String("QLabel") && name == QLatin1String("lbProcess")) return new ProgressStrip(widget);
+    if (className == QLatin1String("QLabel") && name.startsWith(QLatin1String("imgURL("))) return new Logo(widget);
+    if (className == QLatin1String("frmAbout")) return new ModalDialog(widget);
+    return nullptr;
+}
+
+}  // namespace
+
+void Install() {
+    static const bool installed = [] {
+        QAccessible::installFactory(Describe);
+        return true;
+    }();
+    (void)installed;
+}
+
+void SetProgress(QWidget* strip, double fraction) {
+    const int percent = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * 100));
+    if (strip->property(kProgressProperty).toInt() == percent) return;
+    strip->setProperty(kProgressProperty, percent);
+    QAccessibleValueChangeEvent changed(strip, percent);
+    QAccessible::updateAccessibility(&changed);
+}
+
+}  // namespace accessibility

@@ -1,0 +1,17 @@
+// What a screen reader is told beyond what the widgets say of themselves: the
+// progress strip is a progress bar with a value, the about window's logos are
+// links that can be pressed, and the about window is a modal dialog.
+#pragma once
+
+class QWidget;
+
+namespace accessibility {
+
+// Installs the descriptions once per process; the windows call it when they
+// are made.
+void Install();
+
+// The progress strip's value, 0 to 100, told to screen readers as it changes.
+void SetProgress(QWidget* strip, double fraction);
+
+}  // namespace accessibility
