@@ -146,6 +146,7 @@ void Form1::CreateControls() {
     List2->setSelectionMode(QAbstractItemView::SingleSelection);
     List2->setUniformItemSizes(true);  // one line of text each: no per-item measuring
     List2->setAccessibleName(QStringLiteral("单位列表"));
+    List2->installEventFilter(this);
 
     lbUnitName = new QLabel(Frame1);
     lbUnitName->setObjectName(QStringLiteral("lbUnitName"));
@@ -293,7 +294,29 @@ void Form1::Text1_Change(int slot) { WriteSlot(document_, typeLine_, slot, BoxTe
 void Form1::txtFind_Change() {
     const int found = units_.FindUnitByPrefix(encoding_.Encode(txtFind->text()), encoding_.form());
     setWindowTitle(QString::number(found));
-    if (found >= 0) List2->setCurrentRow(found);
+    if (found < 0) return;
+    // Selected, and current only when the list has the focus: the focus
+    // stays in the find box, and a screen reader must not hear the entry as
+    // focused.
+    if (List2->hasFocus()) {
+        List2->setCurrentRow(found);
+    } else {
+        List2->selectionModel()->select(List2->model()->index(found, 0), QItemSelectionModel::ClearAndSelect);
+        List2->scrollToItem(List2->item(found));
+    }
+}
+
+bool Form1::eventFilter(QObject* watched, QEvent* event) {
+    if (watched != List2) return QWidget::eventFilter(watched, event);
+    if (event->type() == QEvent::FocusIn) {
+        // Arrow keys go on from the selected unit; with nothing selected the
+        // list makes its first entry current, selecting nothing.
+        const QModelIndexList selected = List2->selectionModel()->selectedIndexes();
+        if (!selected.isEmpty()) List2->selectionModel()->setCurrentIndex(selected.front(), QItemSelectionModel::NoUpdate);
+    } else if (event->type() == QEvent::FocusOut) {
+        List2->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void Form1::closeEvent(QCloseEvent* event) {

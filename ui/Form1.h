@@ -35,6 +35,8 @@ public:
 protected:
     // While a Read or Save runs, a close waits for it to finish.
     void closeEvent(QCloseEvent* event) override;
+    // The unit list has a current entry only while it has the focus.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void CreateControls();

@@ -145,6 +145,7 @@ private slots:
     void boxOfAnUnwritableLineIsDisabled();
     void typingBeforeAnySelectionWritesNothing();
     void focusOnTheListSelectsNoUnit();
+    void listEntryIsFocusedOnlyWithTheList();
     void saveTwiceBehindABlueBar();
     void failedSaveKeepsFileAndDocument();
     void failedReadComesBackToTheStartState();
@@ -316,7 +317,9 @@ void Form1Test::findSelectsByPrefixInAnyCase() {
     QTest::keyClicks(editor.get<QLineEdit>("txtFind"), typed);
     QCOMPARE(editor.form->windowTitle(), QString::number(position));
     const int shown = position < 0 ? 0 : position;
-    QCOMPARE(editor.get<QListWidget>("List2")->currentRow(), shown);
+    const QList<QListWidgetItem*> selected = editor.get<QListWidget>("List2")->selectedItems();
+    QCOMPARE(selected.size(), 1);
+    QCOMPARE(editor.get<QListWidget>("List2")->row(selected.front()), shown);
     QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), Strings({"Brute", "ARCHER", "arbalest"})[shown]);
     QCOMPARE(editor.box(0)->text(), QString::number(5 + 2 * shown));
 }
@@ -476,6 +479,33 @@ void Form1Test::focusOnTheListSelectsNoUnit() {
     QCOMPARE(editor.lines(), before);
     QTest::keyClick(editor.get<QListWidget>("List2"), Qt::Key_Down);
     QVERIFY(editor.form->typeLine() > 0);
+}
+
+void Form1Test::listEntryIsFocusedOnlyWithTheList() {
+    Editor editor(Concat(Concat(UnitRecord("Archer"), UnitRecord("Ram")), UnitRecord("Rider")));
+    editor.read();
+    editor.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor.form.get()));
+    auto* list = editor.get<QListWidget>("List2");
+    auto* find = editor.get<QLineEdit>("txtFind");
+    QAccessibleInterface* listReader = QAccessible::queryAccessibleInterface(list);
+    auto entryState = [&](int row) { return listReader->child(row)->state(); };
+
+    find->setFocus();
+    QTest::keyClicks(find, QStringLiteral("ra"));
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), QStringLiteral("Ram"));
+    QVERIFY(find->hasFocus());
+    QVERIFY(entryState(1).selected);
+    for (int row = 0; row < 3; ++row) QVERIFY2(!entryState(row).focused, qPrintable(QString::number(row)));
+
+    // In the list, the keys go on from the unit the find box chose.
+    list->setFocus(Qt::TabFocusReason);
+    QVERIFY(entryState(1).focused);
+    QTest::keyClick(list, Qt::Key_Down);
+    QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), QStringLiteral("Rider"));
+    find->setFocus();
+    QVERIFY(!entryState(2).focused);
+    QVERIFY(entryState(2).selected);
 }
 
 void Form1Test::saveTwiceBehindABlueBar() {
