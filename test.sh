@@ -4,8 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
 
-ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${DESKTOP_TEST_PACKAGES[@]}"
 ensure_locale de_DE.UTF-8
+ensure_locale fr_FR.UTF-8  # the Windows tests read the system's reasons in French
 export QT_QPA_PLATFORM=offscreen
 
 echo "== Build and tests"

@@ -27,11 +27,13 @@ ensure_locale() {
 }
 
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
-                qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev fonts-wqy-microhei)
+                qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev libxcb1-dev fonts-wqy-microhei)
 # The sanitizer build and the fuzz targets.
 HARDENING_PACKAGES=(clang libclang-rt-14-dev)
 # The core cross-built for Windows, and Wine to run its tests.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
+# The window under a real window manager on a private X display (test.sh only).
+DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils)
 
 configure_and_build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

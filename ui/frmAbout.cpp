@@ -2,12 +2,14 @@
 
 #include "accessibility.h"
 #include "program_identity.h"
+#include "taskbar.h"
 #include "twips.h"
 
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -51,6 +53,7 @@ QLabel* MakeLabel(QWidget* parent, const char* name, QPoint topLeft) {
 
 void frmAbout::ShowModal() {
     frmAbout window;
+    taskbar::KeepOut(&window);
     window.exec();
 }
 
@@ -128,6 +131,11 @@ void frmAbout::paintEvent(QPaintEvent*) {
 void frmAbout::mousePressEvent(QMouseEvent*) {
     // Any button on the background closes at once, on the press.
     close();
+}
+
+void frmAbout::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) return;
+    QDialog::keyPressEvent(event);
 }
 
 bool frmAbout::eventFilter(QObject* watched, QEvent* event) {

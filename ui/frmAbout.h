@@ -25,6 +25,9 @@ public:
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
+    // No close key of its own: Escape does nothing, the desktop's close
+    // shortcut (Alt+F4) still closes it.
+    void keyPressEvent(QKeyEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 

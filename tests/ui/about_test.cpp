@@ -53,6 +53,7 @@ private slots:
     void backgroundPressClosesLogoAndLabelPressesDoNot();
     void reopenedWindowStartsFresh();
     void screenReaderHearsModalDialogAndPressableLinks();
+    void escapeDoesNotCloseButTheDesktopsCloseDoes();
 
 private:
     // Opens the about window from the main window's About button and runs
@@ -257,6 +258,17 @@ void AboutTest::screenReaderHearsModalDialogAndPressableLinks() {
         }
         QCOMPARE(browser_->opened.size(), frmAbout::kLinkCount);
         QVERIFY(about->isVisible());
+    });
+}
+
+void AboutTest::escapeDoesNotCloseButTheDesktopsCloseDoes() {
+    WithAboutOpen([](frmAbout* about) {
+        QTest::keyClick(Sites(about), Qt::Key_Escape);
+        QTest::keyClick(about, Qt::Key_Escape);
+        QVERIFY(about->isVisible());
+        // What the window manager's Alt+F4 sends.
+        QVERIFY(about->close());
+        QVERIFY(!about->isVisible());
     });
 }
 

@@ -1,6 +1,8 @@
 // The main window under a real window manager, whose title bar and borders
 // take their share of the outer height (run by with_window_manager.sh).
 #include "Form1.h"
+#include "frmAbout.h"
+#include "taskbar.h"
 
 #include "rules_generator.h"
 #include "test_files.h"
@@ -18,6 +20,7 @@ class WindowManagerTest : public QObject {
 
 private slots:
     void heightsKeepWhatEachStateShows();
+    void aboutWindowStaysOutOfTheTaskBar();
 };
 
 void WindowManagerTest::heightsKeepWhatEachStateShows() {
@@ -56,6 +59,28 @@ void WindowManagerTest::heightsKeepWhatEachStateShows() {
     QVERIFY(frame1->geometry().bottom() < form.height());
     QTRY_COMPARE(form.frameGeometry().height(), std::max(293, 262 + frame));
     qInfo("client height in the strip %d, when ready %d", stripHeight, form.height());
+}
+
+void WindowManagerTest::aboutWindowStaysOutOfTheTaskBar() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X display with a window manager");
+    ScratchFolder folder;
+    MakeFolder(folder / "data");
+    WriteBytes(folder / "data/unitrules.xml", GenerateRules({3, 0, 9}).bytes);
+    Form1 form(QString::fromStdString(folder.path()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    bool keptOut = false, seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
+        if (!about) return;
+        seen = QTest::qWaitForWindowExposed(about);
+        // The window manager has mapped it and keeps the marks in its state.
+        keptOut = QTest::qWaitFor([about] { return taskbar::IsKeptOut(about); });
+        about->close();
+    });
+    form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+    QVERIFY(seen);
+    QVERIFY(keptOut);
 }
 
 QTEST_MAIN(WindowManagerTest)

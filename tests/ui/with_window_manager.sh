@@ -1,10 +1,14 @@
 #!/bin/sh
-# Runs a window test on a private X display under a real window manager
-# (metacity, whose title bar is thick enough to matter).
+# Runs a window test on a private X display under a real window manager:
+# metacity (whose title bar is thick enough to matter) unless WINDOW_MANAGER
+# names another.
 #   with_window_manager.sh TEST [ARGS...]
 set -eu
 exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
-    metacity --sm-disable >/dev/null 2>&1 &
+    case "${WINDOW_MANAGER:-metacity}" in
+        metacity) metacity --sm-disable >/dev/null 2>&1 & ;;
+        *) "$WINDOW_MANAGER" >/dev/null 2>&1 & ;;
+    esac
     wm=$!
     for i in $(seq 1 100); do
         xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id" && break

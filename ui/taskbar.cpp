@@ -1,0 +1,88 @@
+#include "taskbar.h"
+
+#include <QGuiApplication>
+#include <QWidget>
+
+#if defined(Q_OS_LINUX) && __has_include(<xcb/xcb.h>)
+#define TARVENOR_X11 1
+#include <QtGui/qguiapplication_platform.h>
+#include <xcb/xcb.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+#endif
+
+namespace taskbar {
+
+#ifdef TARVENOR_X11
+namespace {
+
+xcb_connection_t* Connection() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
+    auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
+    return x11 ? x11->connection() : nullptr;
+}
+
+xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
+    xcb_intern_atom_reply_t* reply =
+        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
+    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
+    std::free(reply);
+    return atom;
+}
+
+std::vector<xcb_atom_t> States(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property) {
+    std::vector<xcb_atom_t> states;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, property, XCB_ATOM_ATOM, 0, 1024), nullptr);
+    if (reply && reply->format == 32 && reply->type == XCB_ATOM_ATOM) {
+        const auto* atoms = static_cast<const xcb_atom_t*>(xcb_get_property_value(reply));
+        states.assign(atoms, atoms + xcb_get_property_value_length(reply) / sizeof(xcb_atom_t));
+    }
+    std::free(reply);
+    return states;
+}
+
+bool Contains(const std::vector<xcb_atom_t>& states, xcb_atom_t atom) {
+    for (xcb_atom_t state : states)
+        if (state == atom) return true;
+    return false;
+}
+
+}  // namespace
+
+// The state of a window not yet mapped is its own property; Qt adds its own
+// marks to it when it maps the window.
+void KeepOut(QWidget* window) {
+    xcb_connection_t* connection = Connection();
+    if (!connection) return;
+    const auto id = static_cast<xcb_window_t>(window->winId());
+    const xcb_atom_t property = Atom(connection, "_NET_WM_STATE");
+    std::vector<xcb_atom_t> states = States(connection, id, property);
+    for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
+        const xcb_atom_t atom = Atom(connection, name);
+        if (!Contains(states, atom)) states.push_back(atom);
+    }
+    xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, property, XCB_ATOM_ATOM, 32, uint32_t(states.size()),
+                        states.data());
+    xcb_flush(connection);
+}
+
+bool IsKeptOut(const QWidget* window) {
+    xcb_connection_t* connection = Connection();
+    if (!connection || !window->internalWinId()) return false;
+    const auto id = static_cast<xcb_window_t>(window->internalWinId());
+    const std::vector<xcb_atom_t> states = States(connection, id, Atom(connection, "_NET_WM_STATE"));
+    return Contains(states, Atom(connection, "_NET_WM_STATE_SKIP_TASKBAR")) &&
+           Contains(states, Atom(connection, "_NET_WM_STATE_SKIP_PAGER"));
+}
+
+#else
+
+void KeepOut(QWidget*) {}
+bool IsKeptOut(const QWidget*) { return false; }
+
+#endif
+
+}  // namespace taskbar
