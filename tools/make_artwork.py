@@ -47,57 +47,64 @@ def window_icons():
     about.quantize(256).save(ASSETS / "about_icon.png")
 
 
-def background():
-    img = Image.new("RGB", (400, 200), PARCHMENT)
+def background(scale=1):
+    """400 x 200 as designed; scale 2 draws the same picture for high-DPI screens."""
+    def k(*values):
+        return [v * scale for v in values]
+    img = Image.new("RGB", (400 * scale, 200 * scale), PARCHMENT)
     d = ImageDraw.Draw(img)
-    for y in range(200):  # a soft vertical shade
-        shade = int(10 * y / 200)
-        d.line([(0, y), (399, y)], fill=(238 - shade, 226 - shade, 196 - shade * 2))
-    d.rectangle([0, 0, 399, 199], outline=INK)
-    d.rectangle([3, 3, 396, 196], outline=GOLD)
+    for y in range(200 * scale):  # a soft vertical shade
+        shade = int(10 * y / (200 * scale))
+        d.line([(0, y), (400 * scale - 1, y)], fill=(238 - shade, 226 - shade, 196 - shade * 2))
+    d.rectangle([0, 0, 400 * scale - 1, 200 * scale - 1], outline=INK, width=scale)
+    d.rectangle(k(3, 3) + [396 * scale + scale - 1, 196 * scale + scale - 1], outline=GOLD, width=scale)
     # Left strip behind the logos.
-    d.rectangle([8, 36, 104, 196], fill=(222, 206, 170), outline=GOLD)
+    d.rectangle(k(8, 36) + [104 * scale + scale - 1, 196 * scale + scale - 1], fill=(222, 206, 170), outline=GOLD,
+                width=scale)
     # Heading, upper left.
-    img.paste(shield(28), (10, 5), shield(28))
-    d.text((42, 8), "单位编辑器", fill=INK, font=font(CJK_FONT, 17))
+    img.paste(shield(28 * scale), tuple(k(10, 5)), shield(28 * scale))
+    d.text(tuple(k(42, 8)), "单位编辑器", fill=INK, font=font(CJK_FONT, 17 * scale))
     # Notice, upper right.
     notice = ["本程序为免费软件,", "修改前请备份资料文件。"]
     for i, line in enumerate(notice):
-        d.text((262, 10 + 16 * i), line, fill=(120, 30, 30), font=font(CJK_FONT, 12))
+        d.text(tuple(k(262, 10 + 16 * i)), line, fill=(120, 30, 30), font=font(CJK_FONT, 12 * scale))
     # Contact block, middle of the right half.
-    d.rectangle([186, 78, 392, 160], outline=GOLD)
+    d.rectangle(k(186, 78) + [392 * scale + scale - 1, 160 * scale + scale - 1], outline=GOLD, width=scale)
     contact = ["联系作者", "电子邮件: editor@example.com", "主页: www.example.com", "欢迎提出意见和建议"]
     for i, line in enumerate(contact):
-        d.text((196, 84 + 18 * i), line, fill=INK, font=font(CJK_FONT, 12 if i else 13))
+        d.text(tuple(k(196, 84 + 18 * i)), line, fill=INK, font=font(CJK_FONT, (12 if i else 13) * scale))
     # Plain white field under the combo box.
-    d.rectangle([186, 174, 392, 194], fill=(255, 255, 255))
-    img.save(ASSETS / "about_background.jpg", "JPEG", quality=92)
+    d.rectangle(k(186, 174) + [392 * scale + scale - 1, 194 * scale + scale - 1], fill=(255, 255, 255))
+    suffix = "" if scale == 1 else f"@{scale}x"
+    img.save(ASSETS / f"about_background{suffix}.jpg", "JPEG", quality=92)
 
 
-def logo(text, sub, colours, height=31):
+def logo(text, sub, colours, height=31, scale=1):
     top, bottom, ink = colours
-    img = Image.new("RGB", (88, height), top)
+    width, tall = 88 * scale, height * scale
+    img = Image.new("RGB", (width, tall), top)
     d = ImageDraw.Draw(img)
-    for y in range(height):
-        t = y / (height - 1)
-        d.line([(0, y), (87, y)], fill=tuple(int(a + (b - a) * t) for a, b in zip(top, bottom)))
-    d.rectangle([0, 0, 87, height - 1], outline=ink)
-    d.text((5, 2), text, fill=ink, font=font(BOLD_FONT, 11))
-    d.text((5, 16), sub, fill=ink, font=font(CJK_FONT, 11))
+    for y in range(tall):
+        t = y / (tall - 1)
+        d.line([(0, y), (width - 1, y)], fill=tuple(int(a + (b - a) * t) for a, b in zip(top, bottom)))
+    d.rectangle([0, 0, width - 1, tall - 1], outline=ink, width=scale)
+    d.text((5 * scale, 2 * scale), text, fill=ink, font=font(BOLD_FONT, 11 * scale))
+    d.text((5 * scale, 16 * scale), sub, fill=ink, font=font(CJK_FONT, 11 * scale))
     return img
 
 
-def logos():
-    logo("TARVENOR", "单位编辑器", ((255, 250, 235), (230, 200, 140), (90, 50, 10))).save(
-        ASSETS / "logo0.jpg", "JPEG", quality=92)
-    logo("NEWS", "新闻与下载", ((200, 230, 255), (90, 140, 210), (10, 30, 80))).convert(
-        "P", palette=Image.ADAPTIVE, colors=64).save(ASSETS / "logo1.gif")
-    logo("FORUM", "模组讨论区", ((220, 255, 220), (100, 180, 100), (10, 60, 10)), height=32).save(
-        ASSETS / "logo2.jpg", "JPEG", quality=92)
-    logo("WIKI", "单位数据查询", ((255, 230, 230), (200, 100, 100), (80, 10, 10))).save(
-        ASSETS / "logo3.jpg", "JPEG", quality=92, progressive=True)
-    logo("MOD WORKS", "模组与地图", ((240, 230, 255), (140, 110, 200), (40, 20, 80))).save(
-        ASSETS / "logo4.jpg", "JPEG", quality=92)
+def logos(scale=1):
+    suffix = "" if scale == 1 else f"@{scale}x"
+    logo("TARVENOR", "单位编辑器", ((255, 250, 235), (230, 200, 140), (90, 50, 10)), scale=scale).save(
+        ASSETS / f"logo0{suffix}.jpg", "JPEG", quality=92)
+    logo("NEWS", "新闻与下载", ((200, 230, 255), (90, 140, 210), (10, 30, 80)), scale=scale).convert(
+        "P", palette=Image.ADAPTIVE, colors=64).save(ASSETS / f"logo1{suffix}.gif")
+    logo("FORUM", "模组讨论区", ((220, 255, 220), (100, 180, 100), (10, 60, 10)), height=32, scale=scale).save(
+        ASSETS / f"logo2{suffix}.jpg", "JPEG", quality=92)
+    logo("WIKI", "单位数据查询", ((255, 230, 230), (200, 100, 100), (80, 10, 10)), scale=scale).save(
+        ASSETS / f"logo3{suffix}.jpg", "JPEG", quality=92, progressive=True)
+    logo("MOD WORKS", "模组与地图", ((240, 230, 255), (140, 110, 200), (40, 20, 80)), scale=scale).save(
+        ASSETS / f"logo4{suffix}.jpg", "JPEG", quality=92)
 
 
 # A pointing hand, finger tip at (5, 0): '#' black outline, '.' white.
@@ -140,7 +147,8 @@ def cursor():
 if __name__ == "__main__":
     ASSETS.mkdir(parents=True, exist_ok=True)
     window_icons()
-    background()
-    logos()
+    for scale in (1, 2):  # as designed, and twice as sharp for high-DPI screens (Qt picks @2x)
+        background(scale)
+        logos(scale)
     cursor()
     print("artwork written to", ASSETS)

@@ -49,6 +49,20 @@ QLabel* MakeLabel(QWidget* parent, const char* name, QPoint topLeft) {
     return label;
 }
 
+// The picture at path or, on a screen whose scale is above 1, its version of
+// twice the pixels (name@2x.ext), drawn at the same size.
+QPixmap Picture(const QString& path) {
+    if (qApp->devicePixelRatio() > 1) {
+        const qsizetype dot = path.lastIndexOf(QLatin1Char('.'));
+        QPixmap sharp(path.left(dot) + QStringLiteral("@2x") + path.mid(dot));
+        if (!sharp.isNull()) {
+            sharp.setDevicePixelRatio(2);
+            return sharp;
+        }
+    }
+    return QPixmap(path);
+}
+
 }  // namespace
 
 void frmAbout::ShowModal() {
@@ -65,7 +79,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
     setWindowTitle(QStringLiteral("关于我的应用程序"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/about_icon.png")));
     setFixedSize(TwipsToPixels(6000), TwipsToPixels(3000));
-    background_.load(QStringLiteral(":/assets/about_background.jpg"));
+    background_ = Picture(QStringLiteral(":/assets/about_background.jpg"));
 
     lblTitle = MakeLabel(this, "lblTitle", TwipsRect(2160, 135, 0, 0).topLeft());
     lblTitle->setText(QStringLiteral("应用程序标题"));
@@ -79,8 +93,10 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
     for (int i = 0; i < kLinkCount; ++i) {
         imgURL[i] = MakeLabel(this, "imgURL", kLinks[i].place.topLeft());
         imgURL[i]->setObjectName(QStringLiteral("imgURL(%1)").arg(i));
-        imgURL[i]->setPixmap(QPixmap(QString::fromLatin1(kLinks[i].logo)));
-        imgURL[i]->resize(imgURL[i]->pixmap().size());  // exactly the picture, no stretching
+        imgURL[i]->setPixmap(Picture(QString::fromLatin1(kLinks[i].logo)));
+        // Exactly the picture, no stretching; on a high-DPI screen Qt loads
+        // the @2x picture, of the same size in the window's units.
+        imgURL[i]->resize(imgURL[i]->pixmap().deviceIndependentSize().toSize());
         imgURL[i]->setCursor(hand);
         imgURL[i]->setMouseTracking(true);  // hover without a button held
         imgURL[i]->setProperty("Tag", QString::fromLatin1(kLinks[i].address));

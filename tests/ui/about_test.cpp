@@ -54,6 +54,7 @@ private slots:
     void reopenedWindowStartsFresh();
     void screenReaderHearsModalDialogAndPressableLinks();
     void escapeDoesNotCloseButTheDesktopsCloseDoes();
+    void picturesAreSharpAtTheScreensScale();
 
 private:
     // Opens the about window from the main window's About button and runs
@@ -269,6 +270,25 @@ void AboutTest::escapeDoesNotCloseButTheDesktopsCloseDoes() {
         // What the window manager's Alt+F4 sends.
         QVERIFY(about->close());
         QVERIFY(!about->isVisible());
+    });
+}
+
+// ctest runs this suite once more at QT_SCALE_FACTOR=2, where the @2x
+// pictures must be drawn, at the sizes the window is designed in.
+void AboutTest::picturesAreSharpAtTheScreensScale() {
+    WithAboutOpen([](frmAbout* about) {
+        const qreal scale = about->devicePixelRatioF();
+        for (int i = 0; i < frmAbout::kLinkCount; ++i) QCOMPARE(Logo(about, i)->pixmap().devicePixelRatio(), scale);
+        const QImage drawn = about->grab().toImage();
+        QCOMPARE(drawn.size(), QSize(400, 200) * scale);
+        const QImage designed(scale > 1 ? QStringLiteral(":/assets/about_background@2x.jpg")
+                                        : QStringLiteral(":/assets/about_background.jpg"));
+        // Inside the heading, where no control lies.
+        for (int y = 16; y < 24; ++y)
+            for (int x = 42; x < 70; ++x) {
+                const QPoint at = QPointF(x * scale, y * scale).toPoint();
+                QCOMPARE(drawn.pixel(at), designed.pixel(at));
+            }
     });
 }
 
