@@ -15,9 +15,13 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
+#include <QPainter>
 #include <QPushButton>
+#include <QStyle>
+#include <QStyleOptionFrame>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -74,6 +78,36 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
     SetColor(button, QPalette::Button, kButtonFace);
     return button;
 }
+
+// The unit list. At a fractional scale (1.5) its position falls between
+// device pixels, and the style's top and left border lines land on the pixel
+// row and column just outside it, where they are cut off: they are drawn
+// again on the first pixels inside.
+class UnitList : public QListWidget {
+public:
+    using QListWidget::QListWidget;
+
+protected:
+    bool event(QEvent* event) override {
+        const bool handled = QListWidget::event(event);
+        if (event->type() == QEvent::Paint && frameShape() != QFrame::NoFrame) RedrawCutBorder();
+        return handled;
+    }
+
+private:
+    void RedrawCutBorder() {
+        const qreal scale = devicePixelRatioF();
+        const QPointF origin = QPointF(mapTo(window(), QPoint(0, 0))) * scale;
+        const qreal dx = (std::ceil(origin.x()) - origin.x()) / scale;
+        const qreal dy = (std::ceil(origin.y()) - origin.y()) / scale;
+        if (dx == 0 && dy == 0) return;
+        QPainter painter(this);
+        painter.translate(dx, dy);
+        QStyleOptionFrame frame;
+        initStyleOption(&frame);
+        style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
+    }
+};
 
 // The core takes paths as the platform's file-name bytes (UTF-8 on Windows).
 std::string CorePath(const QString& path) {
@@ -140,12 +174,13 @@ void Form1::CreateControls() {
     txtFind->setToolTip(QStringLiteral("输入单位名称开头的几个字母"));
     txtFind->setAccessibleName(txtFind->toolTip());
 
-    List2 = new QListWidget(Frame1);
+    List2 = new UnitList(Frame1);
     List2->setObjectName(QStringLiteral("List2"));
     List2->setGeometry(TwipsRect(135, 495, 2805, 3300));
     List2->setSelectionMode(QAbstractItemView::SingleSelection);
     List2->setUniformItemSizes(true);  // one line of text each: no per-item measuring
     List2->setAccessibleName(QStringLiteral("单位列表"));
+
     List2->installEventFilter(this);
 
     lbUnitName = new QLabel(Frame1);

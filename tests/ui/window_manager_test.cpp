@@ -8,12 +8,15 @@
 #include "test_files.h"
 
 #include <QGroupBox>
+#include <QListWidget>
+#include <QScreen>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
 #include <QtTest>
 
 #include <algorithm>
+#include <cmath>
 
 class WindowManagerTest : public QObject {
     Q_OBJECT
@@ -21,6 +24,7 @@ class WindowManagerTest : public QObject {
 private slots:
     void heightsKeepWhatEachStateShows();
     void aboutWindowStaysOutOfTheTaskBar();
+    void listBorderIsWholeAtEveryScale();
 };
 
 void WindowManagerTest::heightsKeepWhatEachStateShows() {
@@ -81,6 +85,41 @@ void WindowManagerTest::aboutWindowStaysOutOfTheTaskBar() {
     form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
     QVERIFY(seen);
     QVERIFY(keptOut);
+}
+
+// ctest runs this once more at QT_SCALE_FACTOR=1.5, where the unit list
+// stands between device pixels. What the X server shows is read back.
+void WindowManagerTest::listBorderIsWholeAtEveryScale() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X display");
+    ScratchFolder folder;
+    MakeFolder(folder / "data");
+    WriteBytes(folder / "data/unitrules.xml", GenerateRules({3, 0, 9}).bytes);
+    Form1 form(QString::fromStdString(folder.path()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QTest::qWait(200);
+    auto* list = form.findChild<QListWidget*>(QStringLiteral("List2"));
+    const qreal scale = form.devicePixelRatioF();
+    const QImage shown = form.screen()->grabWindow(form.winId()).toImage();
+    const QRectF inDevice(QPointF(list->mapTo(&form, QPoint(0, 0))) * scale, QSizeF(list->size()) * scale);
+    const QColor base = list->palette().color(QPalette::Base);
+    // The first device row and column inside the list, and the last ones.
+    const int top = int(std::ceil(inDevice.top())), left = int(std::ceil(inDevice.left()));
+    const int bottom = int(std::ceil(inDevice.bottom())) - 1, right = int(std::ceil(inDevice.right())) - 1;
+    const int midX = int(inDevice.center().x()), midY = int(inDevice.center().y());
+    // A line within a pixel of where the edge falls.
+    auto lineAt = [&](int x, int y, bool across) {
+        for (int d = -1; d <= 1; ++d) {
+            const QColor c = shown.pixelColor(across ? x : x + d, across ? y + d : y);
+            if (c.lightness() < base.lightness() - 40) return true;
+        }
+        return false;
+    };
+    qInfo("scale %.2f, list at %.1f, %.1f device pixels", scale, inDevice.left(), inDevice.top());
+    QVERIFY2(lineAt(midX, top, true), "top border");
+    QVERIFY2(lineAt(left, midY, false), "left border");
+    QVERIFY2(lineAt(midX, bottom, true), "bottom border");
+    QVERIFY2(lineAt(right, midY, false), "right border");
 }
 
 QTEST_MAIN(WindowManagerTest)
