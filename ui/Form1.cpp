@@ -3,6 +3,7 @@
 #include "accessibility.h"
 #include "frmAbout.h"
 #include "twips.h"
+#include "unit_list.h"
 #include "warning_box.h"
 #include "program_identity.h"
 
@@ -15,13 +16,9 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPointer>
-#include <QPainter>
 #include <QPushButton>
-#include <QStyle>
-#include <QStyleOptionFrame>
 
 #include <algorithm>
-#include <cmath>
 
 namespace {
 
@@ -78,36 +75,6 @@ QPushButton* MakeButton(QWidget* parent, const char* name, const QString& captio
     SetColor(button, QPalette::Button, kButtonFace);
     return button;
 }
-
-// The unit list. At a fractional scale (1.5) its position falls between
-// device pixels, and the style's top and left border lines land on the pixel
-// row and column just outside it, where they are cut off: they are drawn
-// again on the first pixels inside.
-class UnitList : public QListWidget {
-public:
-    using QListWidget::QListWidget;
-
-protected:
-    bool event(QEvent* event) override {
-        const bool handled = QListWidget::event(event);
-        if (event->type() == QEvent::Paint && frameShape() != QFrame::NoFrame) RedrawCutBorder();
-        return handled;
-    }
-
-private:
-    void RedrawCutBorder() {
-        const qreal scale = devicePixelRatioF();
-        const QPointF origin = QPointF(mapTo(window(), QPoint(0, 0))) * scale;
-        const qreal dx = (std::ceil(origin.x()) - origin.x()) / scale;
-        const qreal dy = (std::ceil(origin.y()) - origin.y()) / scale;
-        if (dx == 0 && dy == 0) return;
-        QPainter painter(this);
-        painter.translate(dx, dy);
-        QStyleOptionFrame frame;
-        initStyleOption(&frame);
-        style()->drawPrimitive(QStyle::PE_Frame, &frame, &painter, this);
-    }
-};
 
 // The core takes paths as the platform's file-name bytes (UTF-8 on Windows).
 std::string CorePath(const QString& path) {
