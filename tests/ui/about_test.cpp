@@ -16,8 +16,6 @@
 
 #include "offscreen_noise.h"
 
-#include <sys/stat.h>
-
 // Receives the addresses the about window hands to the browser.
 class BrowserStandIn : public QObject {
     Q_OBJECT
@@ -68,7 +66,7 @@ private:
 
 void AboutTest::init() {
     folder_ = std::make_unique<ScratchFolder>();
-    ::mkdir((*folder_ / "data").c_str(), 0755);
+    MakeFolder(*folder_ / "data");
     WriteBytes(*folder_ / "data/unitrules.xml", CrlfBytes(UnitRecord("Archer")));
     form_ = std::make_unique<Form1>(QString::fromStdString(folder_->path()));
     form_->show();

@@ -18,8 +18,6 @@
 
 #include "offscreen_noise.h"
 
-#include <sys/stat.h>
-
 #include <memory>
 
 namespace {
@@ -39,7 +37,7 @@ int StripHeight(const QWidget* window) { return ClientHeightFor(window, 800, 330
 class Editor {
 public:
     explicit Editor(const std::string& bytes) {
-        ::mkdir((folder / "data").c_str(), 0755);
+        MakeFolder(folder / "data");
         WriteBytes(file(), bytes);
         form = std::make_unique<Form1>(QString::fromStdString(folder.path()));
         form->show();
@@ -533,8 +531,8 @@ void Form1Test::failedSaveKeepsFileAndDocument() {
     editor.retype(0, QStringLiteral("15"));
     const auto edited = editor.lines();
     // A folder where the file was: refused even to root.
-    ::unlink(editor.file().c_str());
-    ::mkdir(editor.file().c_str(), 0755);
+    std::filesystem::remove(Fs(editor.file()));
+    MakeFolder(editor.file());
     Warnings warnings;
     editor.save();
     QCOMPARE(warnings.texts.size(), 1);
@@ -546,7 +544,7 @@ void Form1Test::failedSaveKeepsFileAndDocument() {
     QVERIFY(editor.get<QGroupBox>("Frame1")->isVisible());
     QCOMPARE(editor.form->height(), ReadyHeight(editor.form.get()));
 
-    ::rmdir(editor.file().c_str());
+    std::filesystem::remove(Fs(editor.file()));
     editor.save();
     QCOMPARE(warnings.texts.size(), 1);
     QCOMPARE(ReadBytes(editor.file()), CrlfBytes(edited));
@@ -554,7 +552,7 @@ void Form1Test::failedSaveKeepsFileAndDocument() {
 
 void Form1Test::failedReadComesBackToTheStartState() {
     Editor editor(Concat(UnitRecord("Archer"), UnitRecord("Ram")));
-    ::unlink(editor.file().c_str());
+    std::filesystem::remove(Fs(editor.file()));
     Warnings warnings;
     editor.read();
     QCOMPARE(warnings.texts.size(), 1);

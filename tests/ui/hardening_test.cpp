@@ -12,8 +12,6 @@
 
 #include "offscreen_noise.h"
 
-#include <sys/stat.h>
-
 #include <memory>
 
 namespace {
@@ -34,7 +32,7 @@ struct Window {
     std::unique_ptr<Form1> form;
     std::string file() const { return folder / "data/unitrules.xml"; }
     explicit Window(const std::string& bytes) {
-        ::mkdir((folder / "data").c_str(), 0755);
+        MakeFolder(folder / "data");
         WriteBytes(file(), bytes);
         form = std::make_unique<Form1>(QString::fromStdString(folder.path()));
         form->show();
