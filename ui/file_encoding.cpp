@@ -3,14 +3,10 @@
 #include <QByteArrayView>
 #include <QStringList>
 
-#ifdef Q_OS_WIN
-#include <windows.h>
-#endif
-
 namespace {
 
 // Code pages whose characters take one or two bytes, by the names a file
-// declares (lower case).
+// most often declares (lower case), for when no converter can be asked.
 ByteForm FormOfName(const QString& lowerName) {
     static const QStringList doubleByte{
         QStringLiteral("gb2312"), QStringLiteral("gbk"),         QStringLiteral("gb18030"),
@@ -26,21 +22,27 @@ ByteForm FormOfName(const QString& lowerName) {
     return ByteForm::kSingleByte;
 }
 
-// The system's own code page where it is a double-byte one (Windows).
-ByteForm SystemForm() {
-#ifdef Q_OS_WIN
-    switch (::GetACP()) {
-    case 936:
-    case 949:
-    case 950:
-        return ByteForm::kDoubleByte;
-    case 932:
-        return ByteForm::kShiftJis;
-    default:
-        break;
+// How a converter's code page makes characters, found by asking it: a byte
+// from 0x81 up that joins with a following "A" into one character is a lead
+// byte. Shift_JIS leaves 0xA1 to 0xDF standing alone.
+ByteForm ProbedForm(QStringDecoder& decoder) {
+    bool anyLead = false, leadInKatakanaRange = false;
+    for (int b = 0x81; b <= 0xFE; ++b) {
+        const char pair[2] = {static_cast<char>(b), 'A'};
+        decoder.resetState();
+        const QString text = decoder(QByteArrayView(pair, 2));
+        decoder.resetState();
+        const bool lead = text.size() == 1 && text[0] != QChar::ReplacementCharacter;
+        anyLead = anyLead || lead;
+        leadInKatakanaRange = leadInKatakanaRange || (lead && b >= 0xA1 && b <= 0xDF);
     }
-#endif
-    return ByteForm::kSingleByte;
+    if (!anyLead) return ByteForm::kSingleByte;
+    return leadInKatakanaRange ? ByteForm::kDoubleByte : ByteForm::kShiftJis;
+}
+
+ByteForm SystemForm() {
+    QStringDecoder system(QStringConverter::System);
+    return ProbedForm(system);
 }
 
 // The value of encoding="..." in an XML declaration, or empty.
@@ -68,13 +70,15 @@ FileEncoding FileEncoding::FromFirstLine(std::string_view firstLine) {
     FileEncoding encoding;
     const QString declared = DeclaredName(firstLine);
     if (declared.isEmpty()) return encoding;
-    // The file's bytes decide how case is ignored, even where they cannot be shown.
+    // The file's bytes decide how case is ignored, even where they cannot be
+    // shown (a Qt without ICU converts no declared code page).
     encoding.form_ = FormOfName(declared);
     // Files that say gb2312 are written in its superset GBK, as everyone reads them.
     const QByteArray converterName = (declared == QLatin1String("gb2312") ? QStringLiteral("gbk") : declared).toLatin1();
     QStringDecoder decoder(converterName.constData());
     QStringEncoder encoder(converterName.constData());
     if (!decoder.isValid() || !encoder.isValid()) return encoding;
+    encoding.form_ = ProbedForm(decoder);
     encoding.name_ = declared;
     encoding.decoder_ = std::move(decoder);
     encoding.encoder_ = std::move(encoder);

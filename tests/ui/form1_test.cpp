@@ -7,6 +7,7 @@
 
 #include <QAccessible>
 #include <QAccessibleValueInterface>
+#include <QDir>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -139,6 +140,7 @@ private slots:
     void eachBoxEditReachesItsOwnLine();
     void unfoundNameLeavesThePreviousUnitInPlace();
     void nameTheLocaleCannotShowIsStillFound();
+    void namesInTheFilesDeclaredCodePage_data();
     void namesInTheFilesDeclaredCodePage();
     void boxOfAnUnwritableLineIsDisabled();
     void typingBeforeAnySelectionWritesNothing();
@@ -413,12 +415,20 @@ void Form1Test::nameTheLocaleCannotShowIsStillFound() {
     QVERIFY(ReadBytes(editor.file()).find("    <TYPENAME>" + odd + "</TYPENAME>\r\n") != std::string::npos);
 }
 
+void Form1Test::namesInTheFilesDeclaredCodePage_data() {
+    QTest::addColumn<QString>("declared");
+    QTest::newRow("gb2312") << QStringLiteral("gb2312");
+    QTest::newRow("alias ms936") << QStringLiteral("ms936");
+}
+
 void Form1Test::namesInTheFilesDeclaredCodePage() {
-    if (!QStringDecoder("gbk").isValid()) QSKIP("this Qt converts no GBK (built without ICU): the system's code page is used");
+    QFETCH(QString, declared);
+    if (!QStringDecoder(declared.toLatin1().constData()).isValid())
+        QSKIP("this Qt converts no GBK (built without ICU): the system's code page is used");
     // GBK bytes of 結界師 and 統領: the two first characters differ only in
     // a second byte, Y against y.
     const std::string knot = "\xbd\x59\xbd\xe7\x8e\x9f", rule = "\xbd\x79\xee\x49";
-    Editor editor(Concat({"<?xml version=\"1.0\" encoding=\"gb2312\"?>"},
+    Editor editor(Concat({"<?xml version=\"1.0\" encoding=\"" + declared.toStdString() + "\"?>"},
                          Concat(UnitRecord(knot, "7"), UnitRecord(rule, "9\xb5\xe3"))));  // 9点
     editor.read();
     auto* list = editor.get<QListWidget>("List2");
@@ -536,7 +546,7 @@ void Form1Test::failedSaveKeepsFileAndDocument() {
     Warnings warnings;
     editor.save();
     QCOMPARE(warnings.texts.size(), 1);
-    QVERIFY(warnings.texts[0].contains(QString::fromStdString(editor.file())));
+    QVERIFY(warnings.texts[0].contains(QDir::toNativeSeparators(QString::fromStdString(editor.file()))));
     QVERIFY(warnings.texts[0].contains(QStringLiteral("Is a directory")));
     QCOMPARE(editor.lines(), edited);
     QVERIFY(std::filesystem::is_directory(editor.file()));
@@ -556,7 +566,7 @@ void Form1Test::failedReadComesBackToTheStartState() {
     Warnings warnings;
     editor.read();
     QCOMPARE(warnings.texts.size(), 1);
-    QVERIFY(warnings.texts[0].contains(QString::fromStdString(editor.file())));
+    QVERIFY(warnings.texts[0].contains(QDir::toNativeSeparators(QString::fromStdString(editor.file()))));
     QVERIFY(warnings.texts[0].contains(QStringLiteral("No such file or directory")));
     QCOMPARE(editor.get<QListWidget>("List2")->count(), 0);
     QVERIFY(editor.get<QPushButton>("cmdGetData")->isEnabled());
@@ -590,6 +600,7 @@ void Form1Test::closeDuringSaveWaitsForTheSave() {
 }
 
 void Form1Test::closeDuringASaveThatFailsKeepsTheWindow() {
+    if (RunningUnderWine()) QSKIP("Wine's ReplaceFileW, given \\\\?\\ paths, replaces an empty folder instead of failing");
     const GeneratedRules rules = GenerateRules({40, 0, 9});
     Editor editor(rules.bytes);
     editor.read();
@@ -614,7 +625,7 @@ void Form1Test::closeDuringASaveThatFailsKeepsTheWindow() {
     closer.stop();
     QVERIFY(closedWhileBusy);
     QCOMPARE(warnings.texts.size(), 1);
-    QVERIFY(warnings.texts[0].contains(QString::fromStdString(editor.file())));
+    QVERIFY(warnings.texts[0].contains(QDir::toNativeSeparators(QString::fromStdString(editor.file()))));
     QVERIFY(editor.form->isVisible());
     QVERIFY(editor.get<QGroupBox>("Frame1")->isVisible());
     QVERIFY(editor.get<QPushButton>("cmdSave")->isEnabled());
