@@ -114,9 +114,11 @@ bool Replacement::Commit() {
         break;
     case SwapOutcome::kTargetKept:
         return Fail(reason);
-    case SwapOutcome::kTempOnlyCopy:
+    case SwapOutcome::kTempOnlyCopy: {
         targetKept_ = false;
-        return Fail("the file could not be replaced (" + reason + "); the saved lines are in " + temp_);
+        const std::string holder = KeepAside(temp_, target_);
+        return Fail("the file could not be replaced (" + reason + "); the saved lines are in " + holder);
+    }
     }
     committed_ = true;
     temp_.clear();

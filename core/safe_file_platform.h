@@ -60,6 +60,10 @@ enum class SwapOutcome {
 SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool exists,
                    std::string& reason);
 
+// After kTempOnlyCopy: moves the temporary file to a name no save takes for
+// a leftover, where it can. Returns the path that holds the lines now.
+std::string KeepAside(const std::string& temp, const std::string& target);
+
 void CloseQuietly(Handle handle);
 void SyncFolder(const std::string& folder);
 void Remove(const std::string& path);
@@ -69,7 +73,9 @@ long ProcessId();
 void ForEachEntry(const std::string& folder, const std::function<void(const std::string& name)>& visit);
 
 // Removes path when no writer holds its lock: a save that was killed, in any
-// process, container or machine that shares the folder.
+// process, container or machine that shares the folder. On Windows, where a
+// writer lets go of its file for the last moments of a save, the file must
+// also have been untouched for a while.
 void RemoveIfAbandoned(const std::string& path);
 
 }  // namespace safe_file::platform

@@ -134,7 +134,10 @@ bool CreateLocked(const std::string& path, Handle& handle, bool& taken, std::str
     }
     // A save that cleans up could take the new file for a leftover in the
     // moment before it is locked; then it is gone, and another name is tried.
-    if (::flock(handle, LOCK_EX | LOCK_NB) != 0 || !StillNamed(handle, path)) {
+    // A file system without locks (some network shares) lets the save go on
+    // unlocked: no other save can lock, and so remove, the file either.
+    const bool lockedElsewhere = ::flock(handle, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (lockedElsewhere || !StillNamed(handle, path)) {
         ::close(handle);
         handle = kNoHandle;
         taken = true;
@@ -187,6 +190,9 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
     return SwapOutcome::kReplaced;
 }
 
+// rename() never loses the old file, so there is never a copy to keep aside.
+std::string KeepAside(const std::string& temp, const std::string&) { return temp; }
+
 void CloseQuietly(Handle handle) { ::close(handle); }
 
 // The rename itself is only durable once the folder is synced.
@@ -211,7 +217,9 @@ void ForEachEntry(const std::string& folder, const std::function<void(const std:
 }
 
 void RemoveIfAbandoned(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    // Open for writing where allowed: network file systems lock only such files.
+    int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return;
     struct stat st {};
     // Only a regular file that no writer holds, and still under this name.

@@ -28,6 +28,7 @@ namespace {
 
 constexpr int kMoveAttempts = 10;
 constexpr DWORD kMovePauseMs = 100;  // about a second in all
+constexpr ULONGLONG kStaleTicks = 30ull * 10'000'000;  // 30 seconds in 100 ns
 
 std::wstring Wide(const std::string& utf8) {
     if (utf8.empty()) return {};
@@ -207,6 +208,16 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
     return oldFileGone ? SwapOutcome::kTempOnlyCopy : SwapOutcome::kTargetKept;
 }
 
+std::string KeepAside(const std::string& temp, const std::string& target) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string aside = target + ".saved-" + std::to_string(ProcessId()) + "-" + std::to_string(attempt);
+        if (::MoveFileExW(LongPath(temp).c_str(), LongPath(aside).c_str(), MOVEFILE_WRITE_THROUGH)) return aside;
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) break;
+    }
+    return temp;
+}
+
 void CloseQuietly(Handle handle) { ::CloseHandle(handle); }
 
 void SyncFolder(const std::string&) {}  // MOVEFILE_WRITE_THROUGH and ReplaceFileW see to it
@@ -225,8 +236,24 @@ void ForEachEntry(const std::string& folder, const std::function<void(const std:
     ::FindClose(search);
 }
 
-// A writer's handle shares no deletion, so the delete fails while it runs.
-void RemoveIfAbandoned(const std::string& path) { Remove(path); }
+// A writer's handle shares nothing, so this open fails while it writes; a
+// file written to within the last seconds may be between the writer's close
+// and its rename, or waiting for a retried move, and is left alone.
+void RemoveIfAbandoned(const std::string& path) {
+    const HANDLE file = ::CreateFileW(LongPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return;
+    FILETIME written{}, now{};
+    ::GetSystemTimeAsFileTime(&now);
+    if (::GetFileTime(file, nullptr, nullptr, &written)) {
+        const auto ticks = [](const FILETIME& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
+        if (ticks(now) > ticks(written) + kStaleTicks) {
+            FILE_DISPOSITION_INFO disposition{TRUE};
+            ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+        }
+    }
+    ::CloseHandle(file);
+}
 
 }  // namespace platform
 }  // namespace safe_file

@@ -30,6 +30,7 @@ const std::string kSaved = "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAM
 TEST(FailedReplace, AfterTheOldFileIsGoneKeepsTheOnlyCopyAndNamesIt) {
     RulesFolder rules;
     RulesDocument doc = rules.Loaded();
+    RulesDocument other = rules.Loaded();  // another editor on the same file
     doc.SetLine(0, "    <ATTACK>8</ATTACK>");
     std::string error;
     bool unchanged = true;
@@ -42,13 +43,45 @@ TEST(FailedReplace, AfterTheOldFileIsGoneKeepsTheOnlyCopyAndNamesIt) {
     EXPECT_EQ(error.find(rules.file + ": the file could not be replaced"), 0u) << error;
     const auto entries = rules.folder.Entries("data");
     ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].rfind("unitrules.xml.saved-", 0), 0u) << entries[0];
     EXPECT_NE(error.find(entries[0]), std::string::npos) << "the message names " << error;
     EXPECT_EQ(ReadBytes(rules.folder / ("data/" + entries[0])), kSaved);
 
-    // The next save puts the file back and removes the stray copy.
+    // Saves, of this editor or another, never take that copy for a leftover.
+    ASSERT_TRUE(other.Save({}, error)) << error;
     ASSERT_TRUE(doc.Save({}, error)) << error;
-    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    EXPECT_EQ(rules.folder.Entries("data"), (std::vector<std::string>{"unitrules.xml", entries[0]}));
     EXPECT_EQ(ReadBytes(rules.file), kSaved);
+    EXPECT_EQ(ReadBytes(rules.folder / ("data/" + entries[0])), kSaved);
+}
+
+TEST(SaveReplacement, RemovesOnlyLeftoversThatAreUnheldAndStale) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    const std::string held = ".unitrules.xml.saving-4242-0", fresh = ".unitrules.xml.saving-4242-1",
+                      stale = ".unitrules.xml.saving-4242-2";
+    for (const auto& name : {held, fresh, stale}) WriteBytes(rules.folder / ("data/" + name), "half a save");
+    // A writer holds its file open, sharing nothing.
+    const HANDLE writer = ::CreateFileW(Fs(rules.folder / ("data/" + held)).wstring().c_str(), GENERIC_WRITE, 0, nullptr,
+                                        OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    // A save killed an hour ago; the held one was last written then too.
+    const HANDLE old = ::CreateFileW(Fs(rules.folder / ("data/" + stale)).wstring().c_str(), FILE_WRITE_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     0, nullptr);
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER hourAgo{{now.dwLowDateTime, now.dwHighDateTime}};
+    hourAgo.QuadPart -= 3600ull * 10'000'000;
+    const FILETIME then{hourAgo.LowPart, hourAgo.HighPart};
+    ::SetFileTime(old, nullptr, nullptr, &then);
+    ::SetFileTime(writer, nullptr, nullptr, &then);
+    ::CloseHandle(old);
+
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(rules.folder.Entries("data"), (std::vector<std::string>{held, fresh, "unitrules.xml"}));
+    ::CloseHandle(writer);
 }
 
 TEST(FailedReplace, IsRetriedWhileTheNewFileIsBriefHeld) {
