@@ -9,7 +9,9 @@
 
 #include <random>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -78,6 +80,15 @@ void WriteBytes(const std::string& path, const std::string& bytes) {
 }
 
 void MakeFolder(const std::string& path) { fs::create_directories(Fs(path)); }
+
+bool RunningUnderWine() {
+#ifdef _WIN32
+    const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
+    return ntdll && ::GetProcAddress(ntdll, "wine_get_version");
+#else
+    return false;
+#endif
+}
 
 #ifndef _WIN32
 bool RunInChild(const ChildLimits& limits, const std::function<bool()>& body) {

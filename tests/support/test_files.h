@@ -33,6 +33,10 @@ std::string ReadBytes(const std::string& path);
 void WriteBytes(const std::string& path, const std::string& bytes);
 void MakeFolder(const std::string& path);
 
+// True for a Windows build running under Wine, whose file calls differ from
+// Windows' in a few corners.
+bool RunningUnderWine();
+
 #ifndef _WIN32
 struct ChildLimits {
     bool unprivileged = false;        // drop to an ordinary user when running as root
