@@ -111,6 +111,7 @@ void Form1::CreateControls() {
     icon.addFile(QStringLiteral(":/assets/icon32.png"));
     setWindowIcon(icon);
     setFixedSize(TwipsToPixels(kClientWidthTwips), TwipsToPixels(kClientHeightTwips));
+    setWindowFlag(Qt::MSWindowsFixedSizeDialogHint);  // a fixed border, not a sizing one (Windows)
 
     // Made first so that Frame1 covers it until a command hides the frame.
     lbProcess = new QLabel(this);

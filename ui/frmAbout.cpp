@@ -14,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QTimer>
 
 namespace {
 
@@ -177,6 +178,13 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
     default:
         return QDialog::eventFilter(watched, event);
     }
+}
+
+// Windows shows a tool window without activating it; the about window takes
+// the keyboard as soon as it is on the screen.
+void frmAbout::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    QTimer::singleShot(0, this, [this] { activateWindow(); });
 }
 
 void frmAbout::imgURL_MouseMove(int index) { cbURL->setEditText(cbURL->itemText(index)); }

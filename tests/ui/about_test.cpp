@@ -128,7 +128,8 @@ void AboutTest::opensFromTheAboutButtonWithTitleAndVersion() {
 void AboutTest::hoverNamesTheSiteWithoutOpeningIt() {
     WithAboutOpen([this](frmAbout* about) {
         QTest::mouseMove(Logo(about, 3), QPoint(10, 10));
-        QCOMPARE(Sites(about)->currentText(), Sites(about)->itemText(3));
+        // A real platform moves the pointer itself; the move arrives a little later.
+        QTRY_COMPARE(Sites(about)->currentText(), Sites(about)->itemText(3));
         QTest::mouseMove(about, QPoint(300, 60));
         QCOMPARE(Sites(about)->currentText(), Sites(about)->itemText(3));
         QVERIFY(browser_->opened.isEmpty());
