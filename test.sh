@@ -4,7 +4,8 @@ set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
 
-ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${DESKTOP_TEST_PACKAGES[@]}"
+ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${WINDOWS_UI_PACKAGES[@]}" \
+    "${DESKTOP_TEST_PACKAGES[@]}"
 ensure_locale de_DE.UTF-8
 ensure_locale fr_FR.UTF-8  # the Windows tests read the system's reasons in French
 export QT_QPA_PLATFORM=offscreen
@@ -24,3 +25,13 @@ echo "== Sanitizer build: the same tests, then each fuzz target for a bounded ti
 configure_and_build_hardening
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-hardening --output-on-failure --timeout 900
+
+echo "== The whole editor for Windows: Qt for Windows (built once, then cached), the window tests under Wine"
+configure_and_build_windows_ui
+# First on Qt's offscreen platform, with the deploy folder's import check;
+# then on the windows platform, where Wine draws real windows on a private X
+# display.
+ctest --test-dir build-windows-ui -L 'wine_offscreen|deploy' --output-on-failure --timeout 1800
+xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
+    ctest --test-dir build-windows-ui -L wine_windows --output-on-failure --timeout 1800
+echo "Windows editor: build-windows-ui/tarvenor-unit-editor-windows-x86_64.zip"

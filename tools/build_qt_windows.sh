@@ -36,7 +36,9 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
 # Only what the editor and its window tests use: Core, Gui, Widgets, Test,
 # the windows and offscreen platforms, PNG/JPEG/GIF, third-party code bundled.
-# Debian's source lacks src/3rdparty/wintab (tablet events). Without Direct2D
+# Dynamic OpenGL stays on by itself when OpenGL is off, and the platform
+# plugin then fails to compile. Debian's source lacks src/3rdparty/wintab
+# (tablet events). Without Direct2D
 # the platform plugin's DirectWrite font database is not compiled and the
 # plugin fails to link, so Direct2D stays on and only its 1.1 variant is off.
 CONFIGURE_OPTIONS=(
@@ -54,6 +56,7 @@ CONFIGURE_OPTIONS=(
     -DFEATURE_sql=OFF
     -DFEATURE_dbus=OFF
     -DFEATURE_opengl=OFF
+    -DFEATURE_dynamicgl=OFF
     -DFEATURE_vulkan=OFF
     -DFEATURE_printsupport=OFF
     -DFEATURE_concurrent=OFF

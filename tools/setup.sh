@@ -34,6 +34,11 @@ HARDENING_PACKAGES=(clang libclang-rt-14-dev)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # The window under a real window manager on a private X display (test.sh only).
 DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils)
+# The whole editor for Windows (test.sh only): Qt built from Debian's qt6-base
+# source (tools/build_qt_windows.sh), the window tests under Wine with the
+# offscreen platform and on a private X display, the deploy folder and its zip.
+WINDOWS_UI_PACKAGES=(dpkg-dev xz-utils perl qt6-base-dev-tools binutils-mingw-w64-x86-64
+                     xvfb xauth zip unzip fonts-dejavu-core fonts-wqy-microhei)
 
 configure_and_build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -54,4 +59,18 @@ configure_and_build_windows() {
     cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DTARVENOR_BUILD_UI=OFF -DTARVENOR_BUILD_BENCH=OFF >/dev/null
     cmake --build build-windows --parallel "$(nproc)"
+}
+
+# The whole editor as Windows executables, against Qt for Windows built from
+# Debian's qt6-base source once and cached outside the checkout
+# (tools/build_qt_windows.sh). Builds the deploy folder and its zip, and the
+# window tests that ctest runs under Wine (window_bench is there to build by
+# hand: bench/run_window_bench_wine.sh).
+configure_and_build_windows_ui() {
+    local qt
+    qt=$(tools/build_qt_windows.sh)
+    "$qt/bin/qt-cmake" -S . -B build-windows-ui -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DTARVENOR_SHARED_RUNTIME=ON >/dev/null
+    cmake --build build-windows-ui --parallel "$(nproc)" \
+        --target windows_deploy form1_test about_test hardening_test windows_platform_test
 }

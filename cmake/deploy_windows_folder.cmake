@@ -1,0 +1,63 @@
+cmake_minimum_required(VERSION 3.21)
+# Assembles the Windows editor's folder and zips it (cmake -P; see
+# windows_deploy.cmake for the arguments). Beside the executable: the Qt
+# platform plugin and the image-format plugins of the pictures the windows
+# show (PNG is built into Qt Gui), then every DLL these import that is found
+# in DLL_DIRS, and theirs in turn. Whatever is imported but not found there is
+# left to Windows; check_windows_imports.cmake makes sure it is Windows' own.
+set(plugins platforms/qwindows.dll imageformats/qjpeg.dll imageformats/qgif.dll)
+string(REPLACE "|" ";" DLL_DIRS "${DLL_DIRS}")
+
+file(REMOVE_RECURSE "${FOLDER}")
+file(REMOVE "${ZIP}")
+file(MAKE_DIRECTORY "${FOLDER}")
+get_filename_component(exe_name "${EXE}" NAME)
+file(COPY "${EXE}" DESTINATION "${FOLDER}")
+set(pending "${FOLDER}/${exe_name}")
+foreach(plugin IN LISTS plugins)
+    if(NOT EXISTS "${QT_PLUGINS}/${plugin}")
+        message(FATAL_ERROR "Qt has no plugin ${plugin} in ${QT_PLUGINS}")
+    endif()
+    get_filename_component(sub "${plugin}" DIRECTORY)
+    file(COPY "${QT_PLUGINS}/${plugin}" DESTINATION "${FOLDER}/${sub}")
+    list(APPEND pending "${FOLDER}/${plugin}")
+endforeach()
+
+set(shipped "")
+while(pending)
+    list(POP_FRONT pending binary)
+    list(APPEND shipped "${binary}")
+    execute_process(COMMAND "${OBJDUMP}" -p "${binary}" OUTPUT_VARIABLE dump RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "objdump cannot read ${binary}")
+    endif()
+    string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${dump}")
+    foreach(import IN LISTS imports)
+        string(REGEX REPLACE "DLL Name: ([^\r]+)" "\\1" dll "${import}")
+        if(EXISTS "${FOLDER}/${dll}")
+            continue()
+        endif()
+        foreach(dir IN LISTS DLL_DIRS)
+            if(EXISTS "${dir}/${dll}")
+                file(COPY "${dir}/${dll}" DESTINATION "${FOLDER}")
+                list(APPEND pending "${FOLDER}/${dll}")
+                break()
+            endif()
+        endforeach()
+    endforeach()
+endwhile()
+
+foreach(binary IN LISTS shipped)
+    execute_process(COMMAND "${STRIP}" --strip-unneeded "${binary}" RESULT_VARIABLE failed)
+    if(failed)
+        message(FATAL_ERROR "cannot strip ${binary}")
+    endif()
+endforeach()
+
+get_filename_component(parent "${FOLDER}" DIRECTORY)
+get_filename_component(name "${FOLDER}" NAME)
+execute_process(COMMAND "${CMAKE_COMMAND}" -E tar cf "${ZIP}" --format=zip "${name}"
+                WORKING_DIRECTORY "${parent}" RESULT_VARIABLE failed)
+if(failed)
+    message(FATAL_ERROR "cannot write ${ZIP}")
+endif()
