@@ -38,7 +38,7 @@ DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils)
 # source (tools/build_qt_windows.sh), the window tests under Wine with the
 # offscreen platform and on a private X display, the deploy folder and its zip.
 WINDOWS_UI_PACKAGES=(dpkg-dev xz-utils perl qt6-base-dev-tools binutils-mingw-w64-x86-64
-                     xvfb xauth zip unzip fonts-dejavu-core fonts-wqy-microhei)
+                     xvfb xauth zip unzip fonts-dejavu-core fonts-wqy-microhei fonts-wine)
 
 configure_and_build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null

@@ -2,8 +2,9 @@
 # Makes a private Wine prefix ready for the Windows editor and its window
 # tests, once (a marker file says it is done):
 # - Latin text in a sans font and Chinese text in WenQuanYi Micro Hei: Wine's
-#   own fonts are not installed, so the Windows font names programs ask for
-#   are replaced by Linux fonts that are (fontconfig hands them to Wine);
+#   own fonts (fonts-wine) give Tahoma, the font Windows programs get by
+#   default, and the caption buttons' symbols; the other Windows fonts
+#   programs ask for are replaced by Linux fonts that fontconfig hands to Wine;
 # - Wine draws the window frames itself, as Windows would, instead of leaving
 #   them to an X window manager;
 # - a web address opened through the shell (ShellExecute, winebrowser) is
@@ -11,7 +12,14 @@
 #   tools/wine_prefix.sh FOLDER
 set -euo pipefail
 prefix=$(realpath -m "$1")
-[ -f "$prefix/.tarvenor-ready" ] && exit 0
+# The marker names this script's version; a prefix an older version made is
+# made anew.
+ready=$prefix/.tarvenor-ready-$(sha256sum "$0" | cut -c1-12)
+[ -f "$ready" ] && exit 0
+if compgen -G "$prefix/.tarvenor-ready*" >/dev/null; then
+    WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
+    rm -rf "$prefix"
+fi
 
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
 mkdir -p "$prefix"
@@ -28,7 +36,7 @@ chinese="WenQuanYi Micro Hei"
 reg=$prefix/tarvenor.reg
 {
     printf 'REGEDIT4\n\n[HKEY_CURRENT_USER\\Software\\Wine\\Fonts\\Replacements]\n'
-    for face in "MS Shell Dlg" "MS Shell Dlg 2" "Tahoma" "Segoe UI" "Arial" "Microsoft Sans Serif"; do
+    for face in "Segoe UI" "Arial" "Microsoft Sans Serif"; do
         printf '"%s"="%s"\n' "$face" "$sans"
     done
     for face in "SimSun" "NSimSun" "Microsoft YaHei" "SimHei" "MingLiU" "PMingLiU"; do
@@ -39,4 +47,4 @@ reg=$prefix/tarvenor.reg
 } > "$reg"
 wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
 wineserver -w
-touch "$prefix/.tarvenor-ready"
+touch "$ready"
