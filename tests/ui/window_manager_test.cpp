@@ -16,7 +16,25 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <memory>
 #include <cmath>
+
+namespace {
+
+// A program folder with a rules file of so many units, and the main window
+// shown on it.
+struct ShownEditor {
+    ScratchFolder folder;
+    std::unique_ptr<Form1> form;
+    explicit ShownEditor(unsigned long long units) {
+        MakeFolder(folder / "data");
+        WriteBytes(folder / "data/unitrules.xml", GenerateRules({units, 0, 9}).bytes);
+        form = std::make_unique<Form1>(QString::fromStdString(folder.path()));
+        form->show();
+    }
+};
+
+}  // namespace
 
 class WindowManagerTest : public QObject {
     Q_OBJECT
@@ -29,11 +47,8 @@ private slots:
 
 void WindowManagerTest::heightsKeepWhatEachStateShows() {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X display with a window manager");
-    ScratchFolder folder;
-    MakeFolder(folder / "data");
-    WriteBytes(folder / "data/unitrules.xml", GenerateRules({60, 0, 9}).bytes);
-    Form1 form(QString::fromStdString(folder.path()));
-    form.show();
+    ShownEditor editor(60);
+    Form1& form = *editor.form;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     // The frame is known once the window manager has put its own around the window.
     QTRY_VERIFY(form.frameGeometry().height() > form.height());
@@ -67,11 +82,8 @@ void WindowManagerTest::heightsKeepWhatEachStateShows() {
 
 void WindowManagerTest::aboutWindowStaysOutOfTheTaskBar() {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X display with a window manager");
-    ScratchFolder folder;
-    MakeFolder(folder / "data");
-    WriteBytes(folder / "data/unitrules.xml", GenerateRules({3, 0, 9}).bytes);
-    Form1 form(QString::fromStdString(folder.path()));
-    form.show();
+    ShownEditor editor(3);
+    Form1& form = *editor.form;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     bool keptOut = false, seen = false;
     QTimer::singleShot(0, [&] {
@@ -91,11 +103,8 @@ void WindowManagerTest::aboutWindowStaysOutOfTheTaskBar() {
 // stands between device pixels. What the X server shows is read back.
 void WindowManagerTest::listBorderIsWholeAtEveryScale() {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X display");
-    ScratchFolder folder;
-    MakeFolder(folder / "data");
-    WriteBytes(folder / "data/unitrules.xml", GenerateRules({3, 0, 9}).bytes);
-    Form1 form(QString::fromStdString(folder.path()));
-    form.show();
+    ShownEditor editor(3);
+    Form1& form = *editor.form;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTest::qWait(200);
     auto* list = form.findChild<QListWidget*>(QStringLiteral("List2"));
