@@ -32,4 +32,4 @@ export DISPLAY=:93
 echo "== Linux build, xcb"
 QT_QPA_PLATFORM=xcb "$linux"/bench/window_bench "$work/calibrated.xml" "$runs" 2>/dev/null
 echo "== Windows build under Wine, windows platform"
-wine build-windows-ui/bench/window_bench.exe "Z:${work//\//\\}\\calibrated.xml" "$runs" -platform windows 2>/dev/null
+wine build-windows-ui/window_bench.exe "Z:${work//\//\\}\\calibrated.xml" "$runs" -platform windows 2>/dev/null
