@@ -46,5 +46,7 @@ reg=$prefix/tarvenor.reg
     printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\WineBrowser]\n"Browsers"="%s"\n' "$prefix/browser.sh"
 } > "$reg"
 wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
+# The caption buttons' symbols: Wine finds Marlett among the Windows fonts.
+[ -f /usr/share/wine/fonts/marlett.ttf ] && cp /usr/share/wine/fonts/marlett.ttf "$prefix/drive_c/windows/Fonts/"
 wineserver -w
 touch "$ready"
