@@ -1,6 +1,7 @@
 // What a screen reader is told beyond what the widgets say of themselves: the
-// progress strip is a progress bar with a value, the about window's logos are
-// links that can be pressed, and the about window is a modal dialog.
+// main window is a window, the progress strip is a progress bar with a value,
+// the about window's logos are links that can be pressed, and the about
+// window is a modal dialog.
 #pragma once
 
 class QWidget;

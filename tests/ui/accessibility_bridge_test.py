@@ -114,6 +114,8 @@ def main():
         if app is None:
             return
 
+        check([w.name for w in by_role(app, "frame")] == ["Tarvenor 单位编辑器 v1.0 Quorrin[Velmoth]"],
+              "the main window is a window with its title")
         boxes = [t for t in by_role(app, "text") if t.name != FIND_TOOLTIP]
         check(sorted(b.name for b in boxes) == sorted(STAT_NAMES), "each stat box is named by its caption")
         captions_of = {b.name: labelled_by(b) for b in boxes}

@@ -678,6 +678,7 @@ void Form1Test::tabOrderAndAccessKeys() {
 void Form1Test::screenReaderHearsNamesAndProgress() {
     Editor editor(GenerateRules({0, 460800, 11}).bytes);
     auto nameOf = [](QWidget* widget) { return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name); };
+    QCOMPARE(QAccessible::queryAccessibleInterface(editor.form.get())->role(), QAccessible::Window);
     const QStringList captions = Strings({"攻击力", "生命", "移动力", "视野", "建造时间", "护甲", "射程", "射程 -"});
     for (int slot = 0; slot < 8; ++slot) {
         QCOMPARE(nameOf(editor.box(slot)), captions[slot]);
