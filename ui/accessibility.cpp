@@ -69,8 +69,8 @@ QAccessibleInterface* Describe(const QString& className, QObject* object) {
     if (className == QLatin1String("QLabel") && name == QLatin1String("lbProcess")) return new ProgressStrip(widget);
     if (className == QLatin1String("QLabel") && name.startsWith(QLatin1String("imgURL("))) return new Logo(widget);
     if (className == QLatin1String("frmAbout")) return new ModalDialog(widget);
-    // A plain top-level widget reads as a nameless filler; readers announce
-    // and list windows by the window role.
+    // A plain top-level widget reads as a filler, a pane of some other
+    // window; readers announce and list windows by the window role.
     if (className == QLatin1String("Form1")) return new QAccessibleWidget(widget, QAccessible::Window);
     return nullptr;
 }
