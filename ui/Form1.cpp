@@ -225,6 +225,7 @@ void Form1::cmdGetData_Click() {
                               [this](std::size_t line) {
                                   // The first line may say how the names are written.
                                   if (line == 0) encoding_ = FileEncoding::FromFirstLine(document_.Line(0));
+                                  encoding_.NoteLine(document_.Line(line));
                                   if (units_.onLine(document_, line))
                                       List2->addItem(encoding_.Decode(units_.Names().back()));
                               },
@@ -295,7 +296,9 @@ void Form1::List2_Click(int row) {
 void Form1::Text1_Change(int slot) { WriteSlot(document_, typeLine_, slot, BoxTexts()); }
 
 void Form1::txtFind_Change() {
-    const int found = units_.FindUnitByPrefix(encoding_.Encode(txtFind->text()), encoding_.form());
+    // A character the file cannot hold is in no name.
+    std::string prefix;
+    const int found = encoding_.Encode(txtFind->text(), prefix) ? units_.FindUnitByPrefix(prefix, encoding_.form()) : -1;
     setWindowTitle(QString::number(found));
     if (found < 0) return;
     // Selected, and current only when the list has the focus: the focus
@@ -370,6 +373,8 @@ ProgressSink Form1::BarSink(int fullWidthTwips) {
 
 SlotTexts Form1::BoxTexts() const {
     SlotTexts texts;
-    for (int slot = 0; slot < kSlotCount; ++slot) texts[slot] = encoding_.Encode(Text1[slot]->text());
+    // A character the file cannot hold ends the number there, as any other
+    // character that is no part of a number would.
+    for (int slot = 0; slot < kSlotCount; ++slot) encoding_.Encode(Text1[slot]->text(), texts[slot]);
     return texts;
 }

@@ -1,38 +1,29 @@
 #include "file_encoding.h"
 
-#include <QByteArrayView>
-#include <QStringList>
+#include "encoding_converter.h"
+#include "encoding_labels.h"
 
 namespace {
 
-// Code pages whose characters take one or two bytes, by the names a file
-// most often declares (lower case), for when no converter can be asked.
-ByteForm FormOfName(const QString& lowerName) {
-    static const QStringList doubleByte{
-        QStringLiteral("gb2312"), QStringLiteral("gbk"),         QStringLiteral("gb18030"),
-        QStringLiteral("cp936"),  QStringLiteral("windows-936"), QStringLiteral("x-gbk"),
-        QStringLiteral("big5"),   QStringLiteral("big5-hkscs"),  QStringLiteral("cp950"),
-        QStringLiteral("euc-kr"), QStringLiteral("cp949"),       QStringLiteral("windows-949"),
-        QStringLiteral("uhc"),    QStringLiteral("ks_c_5601-1987")};
-    static const QStringList shiftJis{QStringLiteral("shift_jis"), QStringLiteral("shift-jis"),
-                                      QStringLiteral("sjis"),      QStringLiteral("cp932"),
-                                      QStringLiteral("windows-31j"), QStringLiteral("ms_kanji")};
-    if (doubleByte.contains(lowerName)) return ByteForm::kDoubleByte;
-    if (shiftJis.contains(lowerName)) return ByteForm::kShiftJis;
-    return ByteForm::kSingleByte;
+int Strictness(ByteForm form) {
+    switch (form) {
+    case ByteForm::kSingleByte: return 0;
+    case ByteForm::kShiftJis: return 1;
+    case ByteForm::kDoubleByte: return 2;
+    }
+    return 2;
 }
 
-// How a converter's code page makes characters, found by asking it: a byte
-// from 0x81 up that joins with a following "A" into one character is a lead
-// byte. Shift_JIS leaves 0xA1 to 0xDF standing alone.
-ByteForm ProbedForm(QStringDecoder& decoder) {
+// The form that folds fewer bytes: kDoubleByte never folds a byte after
+// 0x81..0xFE, a superset of Shift_JIS's lead bytes.
+ByteForm Stricter(ByteForm a, ByteForm b) { return Strictness(a) >= Strictness(b) ? a : b; }
+
+// How the converter's code page makes characters. Shift_JIS leaves 0xA1 to
+// 0xDF standing alone.
+ByteForm LeadByteForm(const EncodingConverter& converter) {
     bool anyLead = false, leadInKatakanaRange = false;
     for (int b = 0x81; b <= 0xFE; ++b) {
-        const char pair[2] = {static_cast<char>(b), 'A'};
-        decoder.resetState();
-        const QString text = decoder(QByteArrayView(pair, 2));
-        decoder.resetState();
-        const bool lead = text.size() == 1 && text[0] != QChar::ReplacementCharacter;
+        const bool lead = converter.IsLeadByte(static_cast<unsigned char>(b));
         anyLead = anyLead || lead;
         leadInKatakanaRange = leadInKatakanaRange || (lead && b >= 0xA1 && b <= 0xDF);
     }
@@ -40,60 +31,93 @@ ByteForm ProbedForm(QStringDecoder& decoder) {
     return leadInKatakanaRange ? ByteForm::kDoubleByte : ByteForm::kShiftJis;
 }
 
-ByteForm SystemForm() {
-    QStringDecoder system(QStringConverter::System);
-    return ProbedForm(system);
-}
+// Some IBM-derived tables (IBM866, Shift_JIS in ICU) trade the control codes
+// 0x1A, 0x1C and 0x7F among themselves. None of them can stand in a number,
+// a tag or a name, so that trade alone does not make a code page unusable.
+bool IsTradedControl(unsigned b) { return b == 0x1A || b == 0x1C || b == 0x7F; }
 
-// The value of encoding="..." in an XML declaration, or empty.
-QString DeclaredName(std::string_view line) {
-    if (line.substr(0, 3) == "\xEF\xBB\xBF") return QStringLiteral("utf-8");  // a byte-order mark says it all
-    if (line.substr(0, 5) != "<?xml") return {};
-    const QString text = QString::fromLatin1(line.data(), qsizetype(line.size()));
-    const qsizetype key = text.indexOf(QStringLiteral("encoding"), 0, Qt::CaseInsensitive);
-    if (key < 0) return {};
-    qsizetype at = key + 8;
-    while (at < text.size() && text[at].isSpace()) ++at;
-    if (at >= text.size() || text[at] != QLatin1Char('=')) return {};
-    ++at;
-    while (at < text.size() && text[at].isSpace()) ++at;
-    if (at >= text.size() || (text[at] != QLatin1Char('"') && text[at] != QLatin1Char('\''))) return {};
-    const qsizetype end = text.indexOf(text[at], at + 1);
-    return end < 0 ? QString() : text.mid(at + 1, end - at - 1).trimmed().toLower();
+bool IsValidUtf8(std::string_view bytes) {
+    for (std::size_t i = 0; i < bytes.size();) {
+        const auto b = static_cast<unsigned char>(bytes[i]);
+        int more = 0;
+        unsigned char low = 0x80, high = 0xBF;  // the allowed range of the second byte
+        if (b < 0x80) { ++i; continue; }
+        if (b >= 0xC2 && b <= 0xDF) more = 1;
+        else if (b >= 0xE0 && b <= 0xEF) { more = 2; if (b == 0xE0) low = 0xA0; if (b == 0xED) high = 0x9F; }
+        else if (b >= 0xF0 && b <= 0xF4) { more = 3; if (b == 0xF0) low = 0x90; if (b == 0xF4) high = 0x8F; }
+        else return false;
+        if (i + more >= bytes.size()) return false;  // cut short
+        for (int k = 1; k <= more; ++k) {
+            const auto c = static_cast<unsigned char>(bytes[i + k]);
+            if (k == 1 ? (c < low || c > high) : (c < 0x80 || c > 0xBF)) return false;
+        }
+        i += static_cast<std::size_t>(more) + 1;
+    }
+    return true;
 }
 
 }  // namespace
 
-FileEncoding::FileEncoding() : form_(SystemForm()) {}
+bool FileEncoding::KeepsAscii(const EncodingConverter& converter) {
+    std::string all;
+    QString allText;
+    for (unsigned b = 0; b < 0x80; ++b) {
+        const std::string byte(1, static_cast<char>(b));
+        const QString text = converter.Decode(byte);
+        if (text.size() != 1) return false;
+        const unsigned c = text[0].unicode();
+        if (c != b && !(IsTradedControl(b) && IsTradedControl(c))) return false;
+        if (converter.Encode(text) != byte) return false;
+        all += byte;
+        allText += text;
+    }
+    // All together as well: a converter with shift states may read a byte
+    // differently after others.
+    return converter.Decode(all) == allText && converter.Encode(allText) == all;
+}
+
+FileEncoding::FileEncoding(std::shared_ptr<const EncodingConverter> converter, ByteForm floor, bool utf8)
+    : converter_(std::move(converter)), form_(Stricter(floor, LeadByteForm(*converter_))), readAsUtf8_(utf8) {}
+
+FileEncoding::FileEncoding() : FileEncoding(OpenSystemConverter(), ByteForm::kSingleByte, SystemCodePageIsUtf8()) {}
 
 FileEncoding FileEncoding::FromFirstLine(std::string_view firstLine) {
-    FileEncoding encoding;
-    const QString declared = DeclaredName(firstLine);
-    if (declared.isEmpty()) return encoding;
-    // The file's bytes decide how case is ignored, even where they cannot be
-    // shown (a Qt without ICU converts no declared code page).
-    encoding.form_ = FormOfName(declared);
-    // Files that say gb2312 are written in its superset GBK, as everyone reads them.
-    const QByteArray converterName = (declared == QLatin1String("gb2312") ? QStringLiteral("gbk") : declared).toLatin1();
-    QStringDecoder decoder(converterName.constData());
-    QStringEncoder encoder(converterName.constData());
-    if (!decoder.isValid() || !encoder.isValid()) return encoding;
-    encoding.form_ = ProbedForm(decoder);
-    encoding.name_ = declared;
-    encoding.decoder_ = std::move(decoder);
-    encoding.encoder_ = std::move(encoder);
+    // A byte-order mark says it all, whatever a declaration after it says.
+    const KnownEncoding* known =
+        HasUtf8ByteOrderMark(firstLine) ? ResolveLabel("utf-8") : ResolveLabel(DeclaredLabel(firstLine));
+    if (!known || !known->keepsAscii) return FileEncoding();
+    std::shared_ptr<const EncodingConverter> converter = OpenConverter(*known);
+    if (!converter || !KeepsAscii(*converter)) {
+        // Shown in the system's code page, but a double-byte file's second
+        // bytes are still never folded.
+        FileEncoding system;
+        system.form_ = Stricter(system.form_, known->form);
+        return system;
+    }
+    FileEncoding encoding(std::move(converter), known->form, known->name == "utf-8");
+    encoding.name_ = QString::fromLatin1(known->name.data(), qsizetype(known->name.size()));
     return encoding;
 }
 
-QString FileEncoding::Decode(std::string_view bytes) const {
-    if (!decoder_.isValid()) return QString::fromLocal8Bit(bytes.data(), qsizetype(bytes.size()));
-    decoder_.resetState();
-    return decoder_(QByteArrayView(bytes.data(), qsizetype(bytes.size())));
+void FileEncoding::NoteLine(std::string_view line) {
+    if (!readAsUtf8_ || form_ == ByteForm::kDoubleByte || IsValidUtf8(line)) return;
+    form_ = ByteForm::kDoubleByte;
 }
 
-std::string FileEncoding::Encode(const QString& text) const {
-    if (!encoder_.isValid()) return text.toLocal8Bit().toStdString();
-    encoder_.resetState();
-    const QByteArray bytes = encoder_(text);
-    return bytes.toStdString();
+QString FileEncoding::Decode(std::string_view bytes) const { return converter_->Decode(bytes); }
+
+bool FileEncoding::Encode(const QString& text, std::string& bytes) const {
+    bytes.clear();
+    // Character by character, each read back: a character the code page
+    // lacks comes back as something else (or as nothing).
+    for (qsizetype at = 0; at < text.size();) {
+        const qsizetype units =
+            (text[at].isHighSurrogate() && at + 1 < text.size() && text[at + 1].isLowSurrogate()) ? 2 : 1;
+        const QString character = text.mid(at, units);
+        const std::string encoded = converter_->Encode(character);
+        if (encoded.empty() || converter_->Decode(encoded) != character) return false;
+        bytes += encoded;
+        at += units;
+    }
+    return true;
 }

@@ -1,35 +1,53 @@
 // The code page of the rules file's text, for what the window shows and what
 // the user types: the lines themselves stay bytes. The file's first line may
-// declare it (<?xml version="1.0" encoding="gb2312"?>); without a declaration
-// that this system can convert, the locale's code page is used.
+// declare it (<?xml version="1.0" encoding="gb2312"?>). A declaration counts
+// only when its label is one web browsers know, this system converts that
+// encoding, and the encoding keeps ASCII as ASCII, so a number typed into a
+// box always reaches the file as its ASCII bytes; otherwise the system's code
+// page is used, as without a declaration.
 #pragma once
 
 #include "unit_fields.h"
 
 #include <QString>
-#include <QStringDecoder>
-#include <QStringEncoder>
 
+#include <memory>
 #include <string>
 #include <string_view>
 
+class EncodingConverter;
+
 class FileEncoding {
 public:
-    // The locale's code page.
+    // The system's code page.
     FileEncoding();
-    // The code page firstLine declares, where there is one.
+    // The code page firstLine declares, where it is usable.
     static FileEncoding FromFirstLine(std::string_view firstLine);
 
+    // Called with every line of the file: a file that is not valid UTF-8 but
+    // read as UTF-8 is compared as double-byte text, so no second byte of a
+    // character of another code page is ever folded.
+    void NoteLine(std::string_view line);
+
     QString Decode(std::string_view bytes) const;
-    std::string Encode(const QString& text) const;
+    // The bytes of text. When the code page cannot write one of its
+    // characters, bytes holds the text before that character and the result
+    // is false; no substitute byte is ever written.
+    bool Encode(const QString& text, std::string& bytes) const;
     // How the bytes make characters, for comparisons that ignore case.
     ByteForm form() const { return form_; }
-    // The declared name that is in use, empty for the locale's code page.
+    // The declared encoding in use, empty for the system's code page.
     const QString& name() const { return name_; }
 
+    // For tests: true when the converter reads and writes every byte below
+    // 0x80 as that ASCII character.
+    static bool KeepsAscii(const EncodingConverter& converter);
+
 private:
+    FileEncoding(std::shared_ptr<const EncodingConverter> converter, ByteForm floor, bool utf8);
+
+    std::shared_ptr<const EncodingConverter> converter_;
     QString name_;
-    mutable QStringDecoder decoder_;
-    mutable QStringEncoder encoder_;
     ByteForm form_;
+    bool readAsUtf8_;
 };

@@ -25,7 +25,7 @@ function(tarvenor_wine_test name platform)
                                                         TIMEOUT 1800)
 endfunction()
 
-foreach(name form1_test about_test hardening_test)
+foreach(name form1_test about_test hardening_test encoding_test)
     tarvenor_wine_test(${name} offscreen)
     tarvenor_wine_test(${name} windows)
 endforeach()
