@@ -130,7 +130,7 @@ void RulesDocument::SplitLines(const ProgressSink& sink, const LineHook& onLine)
 }
 
 bool RulesDocument::Save(const ProgressSink& sink, std::string& error, bool* fileUnchanged) const {
-    safe_file::Replacement out(rulesPath_);
+    safe_file::Replacement out(rulesPath_, sink.processEvents);
     bool ok = out.Open();
     const std::size_t count = LineCount();
     for (std::size_t i = 0; ok && i < count; ++i) {

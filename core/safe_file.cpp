@@ -42,7 +42,8 @@ std::FILE* OpenForReading(const std::string& path, std::string& reason) {
 
 std::uint64_t SizeOf(std::FILE* file) { return platform::SizeOf(file); }
 
-Replacement::Replacement(std::string path) : target_(ResolveLinks(path)) {}
+Replacement::Replacement(std::string path, std::function<void()> whileWaiting)
+    : target_(std::move(path)), whileWaiting_(std::move(whileWaiting)) {}
 
 Replacement::~Replacement() { Discard(); }
 
@@ -64,7 +65,9 @@ void Replacement::Discard() {
 
 bool Replacement::Open() {
     if (failed_) return false;
-    std::string reason;
+    std::string reason, resolved;
+    if (!ResolveLinks(target_, resolved, reason)) return Fail(reason);
+    target_ = resolved;
     if (!CheckReplaceable(target_, exists_, reason)) return Fail(reason);
 
     Handle handle = kNoHandle;
@@ -107,9 +110,9 @@ bool Replacement::Write(const char* data, std::size_t size) {
 bool Replacement::Commit() {
     if (failed_ || !open_) return false;
     if (!FlushBuffer()) return false;
-    std::string reason;
+    std::string reason, oldCopy;
     open_ = false;  // SwapIn closes the handle, whatever happens
-    switch (SwapIn(FromStored(handle_), temp_, target_, exists_, reason)) {
+    switch (SwapIn(FromStored(handle_), temp_, target_, exists_, whileWaiting_, reason, oldCopy)) {
     case SwapOutcome::kReplaced:
         break;
     case SwapOutcome::kTargetKept:
@@ -117,7 +120,8 @@ bool Replacement::Commit() {
     case SwapOutcome::kTempOnlyCopy: {
         targetKept_ = false;
         const std::string holder = KeepAside(temp_, target_);
-        return Fail("the file could not be replaced (" + reason + "); the saved lines are in " + holder);
+        const std::string old = oldCopy.empty() ? std::string() : "; the old file is in " + oldCopy;
+        return Fail("the file could not be replaced (" + reason + "); the saved lines are in " + holder + old);
     }
     }
     committed_ = true;

@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace safe_file {
@@ -34,11 +35,15 @@ std::uint64_t SizeOf(std::FILE* file);
 
 // Writes a new version of a file next to it and swaps it in only once every
 // byte is on disk. Until Commit succeeds the original file is untouched,
-// except where the system removed it and then could not rename the new file
-// (Windows): TargetKept() is then false, and the temporary file, named in
-// reason(), holds the lines and stays. Otherwise, if the writer is destroyed
-// without a successful Commit, the temporary file is removed. A link to the
-// file is followed, so the link's target is replaced. The writer holds a lock
+// except where the system moved it away and then could not rename the new
+// file (Windows): TargetKept() is then false, and reason() names the file
+// that holds the new lines, which no later save removes, and the one that
+// holds the old file. Otherwise, if the writer is destroyed without a
+// successful Commit, the temporary file is removed. A file that another
+// program holds for a moment (Windows) is tried again for about two seconds,
+// calling whileWaiting meanwhile. A link to the file is followed, so the
+// link's target is replaced and the link stays; a link that cannot be
+// followed is an error. The writer holds a lock
 // on its temporary file while it writes; a successful Commit removes the
 // temporary files of the same target that no writer holds, the leftovers of
 // saves that were killed.
@@ -46,7 +51,7 @@ std::uint64_t SizeOf(std::FILE* file);
 // reason() tells why, in the system's words (UTF-8 on Windows).
 class Replacement {
 public:
-    explicit Replacement(std::string path);
+    explicit Replacement(std::string path, std::function<void()> whileWaiting = {});
     ~Replacement();
     Replacement(const Replacement&) = delete;
     Replacement& operator=(const Replacement&) = delete;
@@ -75,6 +80,7 @@ private:
     std::string temp_;
     std::string reason_;
     std::string buffer_;
+    std::function<void()> whileWaiting_;
     std::intptr_t handle_ = 0;  // the platform's file handle while open_
     bool open_ = false;
     bool exists_ = false;  // an old file is there to be replaced
@@ -84,14 +90,17 @@ private:
 };
 
 #ifdef _WIN32
-// For tests: the next swaps behave as if ReplaceFileW failed with
-// replaceError (having removed the old file first when that is
-// ERROR_UNABLE_TO_MOVE_REPLACEMENT, as Windows does), and as if the next
-// moveFailures moves failed with moveError. Zeros bring the real calls back.
+// For tests: the next replaceFailures calls of ReplaceFileW fail with
+// replaceError (having moved the old file to the backup name first when that
+// is ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, as Windows does), and the next
+// moveFailures moves fail with moveError. swapBegins is called with the
+// temporary file's name as each swap begins. Zeros bring the real calls back.
 struct SwapFaults {
     unsigned long replaceError = 0;
+    int replaceFailures = 0;
     unsigned long moveError = 0;
     int moveFailures = 0;
+    std::function<void(const std::string& temp)> swapBegins;
 };
 void SetSwapFaultsForTesting(const SwapFaults& faults);
 #endif

@@ -26,8 +26,10 @@ std::string ErrnoReason(int error);
 // The folder part of path ("." when there is none).
 std::string FolderOf(const std::string& path);
 
-// The file a save of path must replace: links are followed on POSIX.
-std::string ResolveLinks(const std::string& path);
+// The file a save of path must replace: links are followed, so the link
+// stays a link and its target gets the new lines. Fails when path is a link
+// whose target cannot be found.
+bool ResolveLinks(const std::string& path, std::string& resolved, std::string& reason);
 
 bool IsRegularFile(const std::string& path);
 bool IsDirectory(const std::string& path);
@@ -52,16 +54,20 @@ bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& w
 enum class SwapOutcome {
     kReplaced,
     kTargetKept,     // failed; the old file is as it was
-    kTempOnlyCopy,   // failed after the old file was removed: temp holds the lines
+    kTempOnlyCopy,   // failed with the old file moved away: temp holds the lines
 };
 
 // Syncs the temporary file, closes it and gives it the target's name, in the
 // order that keeps the writer's lock for as long as the platform allows.
+// Where another program holds a file for a moment the swap is tried again for
+// a while, calling whileWaiting as it waits. After kTempOnlyCopy, oldCopy
+// names the file that holds the old version, if any does.
 SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool exists,
-                   std::string& reason);
+                   const std::function<void()>& whileWaiting, std::string& reason, std::string& oldCopy);
 
-// After kTempOnlyCopy: moves the temporary file to a name no save takes for
-// a leftover, where it can. Returns the path that holds the lines now.
+// After kTempOnlyCopy: moves (or else copies) the temporary file to a name no
+// save takes for a leftover; where neither works the temporary file is
+// marked so that no save removes it. Returns the path that holds the lines.
 std::string KeepAside(const std::string& temp, const std::string& target);
 
 void CloseQuietly(Handle handle);

@@ -33,8 +33,9 @@ std::string FolderOf(const std::string& path) {
 }
 
 // Follows symbolic links so that the link's target, not the link, is replaced.
-std::string ResolveLinks(const std::string& start) {
-    std::string path = start;
+bool ResolveLinks(const std::string& start, std::string& resolved, std::string&) {
+    std::string& path = resolved;
+    path = start;
     for (int depth = 0; depth < 40; ++depth) {
         struct stat st {};
         if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) break;
@@ -44,7 +45,7 @@ std::string ResolveLinks(const std::string& start) {
         target.resize(static_cast<std::size_t>(n));
         path = target.front() == kPathSeparator ? target : FolderOf(path) + kPathSeparator + target;
     }
-    return path;
+    return true;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -180,7 +181,8 @@ bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& w
 
 // The lock is held until the new file has its final name, so no other
 // save can take it for a leftover on the way.
-SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool, std::string& reason) {
+SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool,
+                   const std::function<void()>&, std::string& reason, std::string&) {
     if (::fsync(handle) != 0 || ::rename(temp.c_str(), target.c_str()) != 0) {
         reason = ErrnoReason(errno);
         ::close(handle);

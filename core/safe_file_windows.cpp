@@ -5,6 +5,7 @@
 
 #include "safe_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -26,8 +27,10 @@ Handle FromStored(std::intptr_t stored) { return reinterpret_cast<Handle>(stored
 
 namespace {
 
-constexpr int kMoveAttempts = 10;
-constexpr DWORD kMovePauseMs = 100;  // about a second in all
+// A scanner, an indexer or the game holds a file for a moment: the pauses
+// between tries grow, two seconds in all.
+constexpr DWORD kBusyPausesMs[] = {50, 100, 150, 250, 350, 450, 650};
+constexpr int kBusyRetries = int(sizeof kBusyPausesMs / sizeof kBusyPausesMs[0]);
 constexpr ULONGLONG kStaleTicks = 30ull * 10'000'000;  // 30 seconds in 100 ns
 
 std::wstring Wide(const std::string& utf8) {
@@ -76,13 +79,19 @@ std::string SystemReason(DWORD error) {
 
 DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(LongPath(path).c_str()); }
 
-bool Replace(const std::wstring& target, const std::wstring& temp, DWORD& error) {
-    if (const DWORD fault = g_swapFaults.replaceError) {
-        if (fault == ERROR_UNABLE_TO_MOVE_REPLACEMENT) ::DeleteFileW(target.c_str());
-        error = fault;
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// With a backup name, every failure of ReplaceFileW leaves the old file under
+// a name known here: its own, or the backup's.
+bool Replace(const std::wstring& target, const std::wstring& temp, const std::wstring& backup, DWORD& error) {
+    if (g_swapFaults.replaceFailures > 0) {
+        --g_swapFaults.replaceFailures;
+        error = g_swapFaults.replaceError;
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) ::MoveFileExW(target.c_str(), backup.c_str(), 0);
         return false;
     }
-    if (::ReplaceFileW(target.c_str(), temp.c_str(), nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr))
+    if (::ReplaceFileW(target.c_str(), temp.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
+                       nullptr))
         return true;
     error = ::GetLastError();
     return false;
@@ -110,7 +119,42 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
-std::string ResolveLinks(const std::string& path) { return path; }
+// The file's final path, as the system resolves links to it; the path as
+// given where that is the same file name.
+bool ResolveLinks(const std::string& path, std::string& resolved, std::string& reason) {
+    resolved = path;
+    const std::wstring wide = LongPath(path);
+    const DWORD attributes = ::GetFileAttributesW(wide.c_str());
+    const bool isLink = attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+    const HANDLE file = ::CreateFileW(wide.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (!isLink) return true;  // no file yet: nothing to follow
+        reason = "the link cannot be followed (" + SystemReason(::GetLastError()) + ")";
+        return false;
+    }
+    std::wstring final(MAX_PATH, L'\0');
+    DWORD length = ::GetFinalPathNameByHandleW(file, final.data(), DWORD(final.size()), FILE_NAME_NORMALIZED);
+    if (length >= final.size()) {
+        final.resize(length + 1);
+        length = ::GetFinalPathNameByHandleW(file, final.data(), DWORD(final.size()), FILE_NAME_NORMALIZED);
+    }
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(file);
+    if (length == 0 || length >= final.size()) {
+        if (!isLink) return true;
+        reason = "the link cannot be followed (" + SystemReason(error) + ")";
+        return false;
+    }
+    final.resize(length);
+    if (::CompareStringOrdinal(final.c_str(), int(final.size()), wide.c_str(), int(wide.size()), TRUE) == CSTR_EQUAL)
+        return true;
+    // Back to the form the user knows: without \\?\, UNC paths as \\server.
+    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) final = L"\\\\" + final.substr(8);
+    else if (final.rfind(L"\\\\?\\", 0) == 0) final = final.substr(4);
+    resolved = Utf8(final.data(), final.size());
+    return true;
+}
 
 // Directories do not count, nor do files marked hidden or system.
 bool IsRegularFile(const std::string& path) {
@@ -132,6 +176,7 @@ std::uint64_t SizeOf(std::FILE* file) {
 }
 
 // A file the user may not write (read-only, or denied by its ACL) is refused.
+// A file another program holds open is not: the swap waits for it.
 bool CheckReplaceable(const std::string& target, bool& exists, std::string& reason) {
     const DWORD attributes = Attributes(target);
     exists = attributes != INVALID_FILE_ATTRIBUTES;
@@ -140,11 +185,17 @@ bool CheckReplaceable(const std::string& target, bool& exists, std::string& reas
         reason = ErrnoReason(EISDIR);
         return false;
     }
+    if (attributes & FILE_ATTRIBUTE_READONLY) {
+        reason = SystemReason(ERROR_ACCESS_DENIED);
+        return false;
+    }
     const HANDLE probe = ::CreateFileW(LongPath(target).c_str(), GENERIC_WRITE,
                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                        FILE_ATTRIBUTE_NORMAL, nullptr);
     if (probe == INVALID_HANDLE_VALUE) {
-        reason = SystemReason(::GetLastError());
+        const DWORD error = ::GetLastError();
+        if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+        reason = SystemReason(error);
         return false;
     }
     ::CloseHandle(probe);
@@ -177,13 +228,69 @@ bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& w
     return true;
 }
 
-// ReplaceFileW needs the new file closed. When it fails with
-// ERROR_UNABLE_TO_MOVE_REPLACEMENT it has already removed the old file, so
-// from then on the temporary file is the only copy: the move is retried
-// for about a second (a scanner holding the file is the usual cause), and
-// the file is never removed.
+namespace {
+
+// Errors of a file another program holds for a moment. Access is denied
+// for a while, too, to a file that is being deleted or scanned; a read-only
+// file stays read-only.
+bool IsBusy(DWORD error, const std::wstring& target) {
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_UNABLE_TO_REMOVE_REPLACED:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+        return true;
+    case ERROR_ACCESS_DENIED: {
+        const DWORD attributes = ::GetFileAttributesW(target.c_str());
+        return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
+    }
+    default:
+        return false;
+    }
+}
+
+void Pause(DWORD ms, const std::function<void()>& whileWaiting) {
+    const ULONGLONG until = ::GetTickCount64() + ms;
+    for (;;) {
+        if (whileWaiting) whileWaiting();
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= until) return;
+        ::Sleep(DWORD(std::min<ULONGLONG>(10, until - now)));
+    }
+}
+
+// Moves temp to target, trying again while either is busy.
+bool MovePatiently(const std::wstring& temp, const std::wstring& target, const std::function<void()>& whileWaiting,
+                   DWORD& error) {
+    for (int attempt = 0;; ++attempt) {
+        if (Move(temp, target, error)) return true;
+        if (attempt == kBusyRetries || !IsBusy(error, target)) return false;
+        Pause(kBusyPausesMs[attempt], whileWaiting);
+    }
+}
+
+// A name beside target that no file has, for the old file while it is
+// replaced. It is not a temporary file's name: no save removes it.
+std::string UnusedBackupName(const std::string& target) {
+    const auto slash = target.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    const std::string base = folder + "." + target.substr(slash + 1) + ".replaced-" + std::to_string(ProcessId()) + "-";
+    for (int attempt = 0;; ++attempt) {
+        const std::string name = base + std::to_string(attempt);
+        if (!Exists(LongPath(name))) return name;
+    }
+}
+
+}  // namespace
+
+// ReplaceFileW needs the new file closed. It is given a backup name, so that
+// whatever fails, the old file keeps its name or has the backup's: it is
+// never lost under a name the system chose. A busy file is tried again; when
+// the old file has gone to the backup name and the new one still cannot be
+// moved in, the old one is moved back, and where even that fails both stay
+// where they are and the message names them.
 SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool exists,
-                   std::string& reason) {
+                   const std::function<void()>& whileWaiting, std::string& reason, std::string& oldCopy) {
     const bool synced = ::FlushFileBuffers(handle);
     const DWORD syncError = ::GetLastError();
     ::CloseHandle(handle);
@@ -191,30 +298,55 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
         reason = SystemReason(syncError);
         return SwapOutcome::kTargetKept;
     }
+    if (g_swapFaults.swapBegins) g_swapFaults.swapBegins(temp);
     const std::wstring wideTemp = LongPath(temp), wideTarget = LongPath(target);
-    DWORD error = ERROR_FILE_NOT_FOUND;
-    if (exists && Replace(wideTarget, wideTemp, error)) return SwapOutcome::kReplaced;
-    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT) {
+    DWORD error = 0;
+    if (!exists) {
+        if (MovePatiently(wideTemp, wideTarget, whileWaiting, error)) return SwapOutcome::kReplaced;
         reason = SystemReason(error);
         return SwapOutcome::kTargetKept;
     }
-    const bool oldFileGone = error == ERROR_UNABLE_TO_MOVE_REPLACEMENT;
-    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
-        if (attempt > 0) ::Sleep(kMovePauseMs);
-        if (Move(wideTemp, wideTarget, error)) return SwapOutcome::kReplaced;
-        if (!oldFileGone) break;
+    const std::string backup = UnusedBackupName(target);
+    const std::wstring wideBackup = LongPath(backup);
+    for (int attempt = 0;; ++attempt) {
+        if (Replace(wideTarget, wideTemp, wideBackup, error)) {
+            ::DeleteFileW(wideBackup.c_str());
+            return SwapOutcome::kReplaced;
+        }
+        if (!Exists(wideTarget)) break;  // the old file has left its name
+        if (attempt == kBusyRetries || !IsBusy(error, wideTarget)) {
+            reason = SystemReason(error);
+            return SwapOutcome::kTargetKept;
+        }
+        Pause(kBusyPausesMs[attempt], whileWaiting);
     }
     reason = SystemReason(error);
-    return oldFileGone ? SwapOutcome::kTempOnlyCopy : SwapOutcome::kTargetKept;
+    DWORD moveError = 0;
+    if (MovePatiently(wideTemp, wideTarget, whileWaiting, moveError)) {
+        ::DeleteFileW(wideBackup.c_str());
+        return SwapOutcome::kReplaced;
+    }
+    if (Exists(wideBackup) && Move(wideBackup, wideTarget, moveError)) return SwapOutcome::kTargetKept;
+    if (Exists(wideBackup)) oldCopy = backup;
+    return SwapOutcome::kTempOnlyCopy;
 }
 
 std::string KeepAside(const std::string& temp, const std::string& target) {
+    const std::wstring wideTemp = LongPath(temp);
     for (int attempt = 0; attempt < 100; ++attempt) {
         const std::string aside = target + ".saved-" + std::to_string(ProcessId()) + "-" + std::to_string(attempt);
-        if (::MoveFileExW(LongPath(temp).c_str(), LongPath(aside).c_str(), MOVEFILE_WRITE_THROUGH)) return aside;
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_ALREADY_EXISTS && error != ERROR_FILE_EXISTS) break;
+        const std::wstring wideAside = LongPath(aside);
+        if (Exists(wideAside)) continue;
+        DWORD error = 0;
+        if (Move(wideTemp, wideAside, error)) return aside;
+        // A second name for the held file; where the file system has none, a
+        // copy, which a program holding the file for reading allows.
+        if (::CreateHardLinkW(wideAside.c_str(), wideTemp.c_str(), nullptr)) return aside;
+        if (::CopyFileW(wideTemp.c_str(), wideAside.c_str(), TRUE)) return aside;
+        break;
     }
+    // The temporary file keeps the only copy: read-only, no save removes it.
+    ::SetFileAttributesW(wideTemp.c_str(), FILE_ATTRIBUTE_READONLY);
     return temp;
 }
 
@@ -243,6 +375,14 @@ void RemoveIfAbandoned(const std::string& path) {
     const HANDLE file = ::CreateFileW(LongPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
+    // A read-only leftover is the only copy of a save that could not be
+    // swapped in (KeepAside): never removed.
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        ::CloseHandle(file);
+        return;
+    }
     FILETIME written{}, now{};
     ::GetSystemTimeAsFileTime(&now);
     if (::GetFileTime(file, nullptr, nullptr, &written)) {

@@ -19,48 +19,13 @@ bool ValidUtf8(const std::string& text) {
                                                  nullptr, 0) > 0;
 }
 
-// Swap faults for one test, lifted again at its end.
-struct SwapFaultsFor {
-    explicit SwapFaultsFor(const safe_file::SwapFaults& faults) { safe_file::SetSwapFaultsForTesting(faults); }
-    ~SwapFaultsFor() { safe_file::SetSwapFaultsForTesting({}); }
-};
-
-const std::string kSaved = "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
-
-TEST(FailedReplace, AfterTheOldFileIsGoneKeepsTheOnlyCopyAndNamesIt) {
-    RulesFolder rules;
-    RulesDocument doc = rules.Loaded();
-    RulesDocument other = rules.Loaded();  // another editor on the same file
-    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
-    std::string error;
-    bool unchanged = true;
-    {
-        // The old file removed, and the new one held by a scanner throughout.
-        SwapFaultsFor faults({ERROR_UNABLE_TO_MOVE_REPLACEMENT, ERROR_SHARING_VIOLATION, 1000});
-        EXPECT_FALSE(doc.Save({}, error, &unchanged));
-    }
-    EXPECT_FALSE(unchanged);
-    EXPECT_EQ(error.find(rules.file + ": the file could not be replaced"), 0u) << error;
-    const auto entries = rules.folder.Entries("data");
-    ASSERT_EQ(entries.size(), 1u);
-    EXPECT_EQ(entries[0].rfind("unitrules.xml.saved-", 0), 0u) << entries[0];
-    EXPECT_NE(error.find(entries[0]), std::string::npos) << "the message names " << error;
-    EXPECT_EQ(ReadBytes(rules.folder / ("data/" + entries[0])), kSaved);
-
-    // Saves, of this editor or another, never take that copy for a leftover.
-    ASSERT_TRUE(other.Save({}, error)) << error;
-    ASSERT_TRUE(doc.Save({}, error)) << error;
-    EXPECT_EQ(rules.folder.Entries("data"), (std::vector<std::string>{"unitrules.xml", entries[0]}));
-    EXPECT_EQ(ReadBytes(rules.file), kSaved);
-    EXPECT_EQ(ReadBytes(rules.folder / ("data/" + entries[0])), kSaved);
-}
 
 TEST(SaveReplacement, RemovesOnlyLeftoversThatAreUnheldAndStale) {
     RulesFolder rules;
     RulesDocument doc = rules.Loaded();
     const std::string held = ".unitrules.xml.saving-4242-0", fresh = ".unitrules.xml.saving-4242-1",
-                      stale = ".unitrules.xml.saving-4242-2";
-    for (const auto& name : {held, fresh, stale}) WriteBytes(rules.folder / ("data/" + name), "half a save");
+                      stale = ".unitrules.xml.saving-4242-2", onlyCopy = ".unitrules.xml.saving-4242-3";
+    for (const auto& name : {held, fresh, stale, onlyCopy}) WriteBytes(rules.folder / ("data/" + name), "half a save");
     // A writer holds its file open, sharing nothing.
     const HANDLE writer = ::CreateFileW(Fs(rules.folder / ("data/" + held)).wstring().c_str(), GENERIC_WRITE, 0, nullptr,
                                         OPEN_EXISTING, 0, nullptr);
@@ -77,36 +42,16 @@ TEST(SaveReplacement, RemovesOnlyLeftoversThatAreUnheldAndStale) {
     ::SetFileTime(old, nullptr, nullptr, &then);
     ::SetFileTime(writer, nullptr, nullptr, &then);
     ::CloseHandle(old);
+    // A save that could not swap its file in, nor move or copy it aside,
+    // marked it read-only as the only copy of its lines.
+    SetLastWrite(rules.folder / ("data/" + onlyCopy), 3600);
+    ::SetFileAttributesW(Fs(rules.folder / ("data/" + onlyCopy)).wstring().c_str(), FILE_ATTRIBUTE_READONLY);
 
     std::string error;
     ASSERT_TRUE(doc.Save({}, error)) << error;
-    EXPECT_EQ(rules.folder.Entries("data"), (std::vector<std::string>{held, fresh, "unitrules.xml"}));
+    EXPECT_EQ(rules.folder.Entries("data"), (std::vector<std::string>{held, fresh, onlyCopy, "unitrules.xml"}));
     ::CloseHandle(writer);
-}
-
-TEST(FailedReplace, IsRetriedWhileTheNewFileIsBriefHeld) {
-    RulesFolder rules;
-    RulesDocument doc = rules.Loaded();
-    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
-    SwapFaultsFor faults({ERROR_UNABLE_TO_MOVE_REPLACEMENT, ERROR_SHARING_VIOLATION, 3});
-    std::string error;
-    ASSERT_TRUE(doc.Save({}, error)) << error;
-    EXPECT_EQ(ReadBytes(rules.file), kSaved);
-    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
-}
-
-TEST(FailedReplace, ThatKeptTheOldFileRemovesTheNewOne) {
-    RulesFolder rules;
-    RulesDocument doc = rules.Loaded();
-    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
-    SwapFaultsFor faults({ERROR_ACCESS_DENIED, 0, 0});
-    std::string error;
-    bool unchanged = false;
-    EXPECT_FALSE(doc.Save({}, error, &unchanged));
-    EXPECT_TRUE(unchanged);
-    EXPECT_EQ(error.find(rules.file + ": "), 0u) << error;
-    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
-    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    ::SetFileAttributesW(Fs(rules.folder / ("data/" + onlyCopy)).wstring().c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // A folder so deep that the rules file's path runs past MAX_PATH.

@@ -42,3 +42,28 @@ inline bool LoadQuietly(RulesDocument& doc) {
     return doc.Load({}, {}, error);
 }
 
+#ifdef _WIN32
+#include "safe_file.h"
+
+#include <windows.h>
+
+// Swap faults for one test, lifted again at its end.
+struct SwapFaultsFor {
+    explicit SwapFaultsFor(const safe_file::SwapFaults& faults) { safe_file::SetSwapFaultsForTesting(faults); }
+    ~SwapFaultsFor() { safe_file::SetSwapFaultsForTesting({}); }
+};
+
+// Moves a file's last-write time back by so many seconds.
+inline void SetLastWrite(const std::string& path, unsigned secondsAgo) {
+    const HANDLE file = ::CreateFileW(Fs(path).wstring().c_str(), FILE_WRITE_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+    FILETIME now{};
+    ::GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER then{{now.dwLowDateTime, now.dwHighDateTime}};
+    then.QuadPart -= secondsAgo * 10'000'000ull;
+    const FILETIME written{then.LowPart, then.HighPart};
+    ::SetFileTime(file, nullptr, nullptr, &written);
+    ::CloseHandle(file);
+}
+#endif

@@ -1,0 +1,332 @@
+// Windows saves while other programs hold the files (a scanner, an indexer,
+// the game itself), saves that the system can only half carry out, and a
+// rules file that is a link: every version of the file stays on disk under a
+// name the user is told, and the link stays a link.
+#include "rules_document.h"
+
+#include "rules_folder.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <memory>
+#include <thread>
+
+#include <windows.h>
+
+namespace {
+
+const std::string kSaved = "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
+constexpr unsigned kBusyRetries = 7;
+
+std::wstring WideOf(const std::string& path) { return Fs(path).wstring(); }
+
+// Another program's handle on a file: opened at once, closed after holdMs or
+// when the holder is destroyed, whichever comes first.
+class Holder {
+public:
+    Holder(const std::string& path, DWORD share, DWORD holdMs)
+        : handle_(::CreateFileW(WideOf(path).c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr)),
+          stop_(::CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+        closer_ = std::thread([this, holdMs] {
+            ::WaitForSingleObject(stop_, holdMs);
+            ::CloseHandle(handle_);
+        });
+    }
+    ~Holder() {
+        ::SetEvent(stop_);
+        closer_.join();
+        ::CloseHandle(stop_);
+    }
+    bool opened() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+private:
+    HANDLE handle_;
+    HANDLE stop_;
+    std::thread closer_;
+};
+
+// A save that counts how often it let the window process events.
+struct TimedSave {
+    bool ok = false;
+    bool unchanged = false;
+    std::string error;
+    int eventPasses = 0;
+    long long ms = 0;
+    explicit TimedSave(const RulesDocument& doc) {
+        const auto start = std::chrono::steady_clock::now();
+        ok = doc.Save({{}, [this] { ++eventPasses; }}, error, &unchanged);
+        ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
+    }
+};
+
+std::string SystemReason(DWORD error) {
+    wchar_t* text = nullptr;
+    ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    std::wstring wide = text ? text : L"";
+    ::LocalFree(text);
+    while (!wide.empty() && (wide.back() == L'\n' || wide.back() == L'\r' || wide.back() == L' ')) wide.pop_back();
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr, nullptr);
+    std::string utf8(std::size_t(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), utf8.data(), n, nullptr, nullptr);
+    return utf8;
+}
+
+// The file the message names after "label ", up to the next "; " or the end.
+std::string NamedAfter(const std::string& message, const std::string& label) {
+    const auto at = message.find(label + " ");
+    if (at == std::string::npos) return {};
+    const auto start = at + label.size() + 1;
+    return message.substr(start, message.find("; ", start) - start);
+}
+
+bool Exists(const std::string& path) { return ::GetFileAttributesW(WideOf(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// --- a file held for a moment, or for long --------------------------------
+
+enum class Held { kRulesFile, kNewFile };
+
+class BusyFile : public ::testing::TestWithParam<Held> {};
+
+TEST_P(BusyFile, HeldForAMomentTheSaveWaitsAndSucceeds) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    std::unique_ptr<Holder> holder;
+    if (GetParam() == Held::kRulesFile) holder = std::make_unique<Holder>(rules.file, FILE_SHARE_READ, 300);
+    safe_file::SwapFaults faults;
+    faults.swapBegins = [&](const std::string& temp) {
+        if (!holder) holder = std::make_unique<Holder>(temp, FILE_SHARE_READ, 300);
+    };
+    SwapFaultsFor hook(faults);
+    const TimedSave save(doc);
+    ASSERT_TRUE(holder && holder->opened());
+    ASSERT_TRUE(save.ok) << save.error;
+    EXPECT_EQ(ReadBytes(rules.file), kSaved);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    EXPECT_GT(save.eventPasses, 2) << "events were not processed while waiting";
+    std::printf("held 300 ms: the save took %lld ms\n", save.ms);
+}
+
+TEST_P(BusyFile, HeldLongerTheSaveReportsAndKeepsTheFile) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    std::unique_ptr<Holder> holder;
+    if (GetParam() == Held::kRulesFile) holder = std::make_unique<Holder>(rules.file, FILE_SHARE_READ, 10000);
+    safe_file::SwapFaults faults;
+    faults.swapBegins = [&](const std::string& temp) {
+        if (!holder) holder = std::make_unique<Holder>(temp, FILE_SHARE_READ, 10000);
+    };
+    auto hook = std::make_unique<SwapFaultsFor>(faults);
+    const TimedSave save(doc);
+    hook.reset();
+    EXPECT_FALSE(save.ok);
+    EXPECT_TRUE(save.unchanged);
+    EXPECT_EQ(save.error, rules.file + ": " + SystemReason(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    std::printf("held 10 s: the save gave up after %lld ms\n", save.ms);
+    holder.reset();
+    // A held new file cannot be removed while it is held; the next save
+    // takes it for a leftover once it is stale.
+    if (GetParam() == Held::kNewFile) {
+        for (const auto& name : rules.folder.Entries("data"))
+            if (name != "unitrules.xml") SetLastWrite(rules.folder / ("data/" + name), 3600);
+        std::string error;
+        ASSERT_TRUE(doc.Save({}, error)) << error;
+    }
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, BusyFile, ::testing::Values(Held::kRulesFile, Held::kNewFile),
+                         [](const auto& info) { return info.param == Held::kRulesFile ? "RulesFile" : "NewFile"; });
+
+TEST(BusyFileReadOnly, IsRefusedWithoutWaiting) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    ASSERT_TRUE(::SetFileAttributesW(WideOf(rules.file).c_str(), FILE_ATTRIBUTE_READONLY));
+    const TimedSave save(doc);
+    ::SetFileAttributesW(WideOf(rules.file).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_FALSE(save.ok);
+    EXPECT_EQ(save.error, rules.file + ": " + SystemReason(ERROR_ACCESS_DENIED));
+    EXPECT_EQ(save.eventPasses, 0) << "waited for a read-only file";
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+}
+
+// The game reads its data sharing reading only: the editor reads too, and a
+// save says why it cannot replace the file.
+TEST(BusyFileGame, ReadsWhileTheGameHoldsTheFileAndSaveFailsClearly) {
+    RulesFolder rules;
+    WriteBytes(rules.file, kOnDisk);
+    Holder game(rules.file, FILE_SHARE_READ, 60000);
+    ASSERT_TRUE(game.opened());
+    RulesDocument doc = rules.Document();
+    std::string error;
+    ASSERT_TRUE(doc.Load({}, {}, error)) << error;
+    EXPECT_EQ(LinesOf(doc), (std::vector<std::string>{"    <ATTACK>7</ATTACK>", "    <TYPENAME>Old</TYPENAME>"}));
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    const TimedSave save(doc);
+    EXPECT_FALSE(save.ok);
+    EXPECT_TRUE(save.unchanged);
+    EXPECT_EQ(save.error, rules.file + ": " + SystemReason(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+// --- replaces the system carries out only in part --------------------------
+
+struct Retried {
+    const char* name;
+    DWORD replaceError;
+    int moveFailures;
+};
+
+class RetriedReplace : public ::testing::TestWithParam<Retried> {};
+
+TEST_P(RetriedReplace, SucceedsAndLeavesNothingBehind) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    SwapFaultsFor faults({GetParam().replaceError, 3, ERROR_SHARING_VIOLATION, GetParam().moveFailures, {}});
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(ReadBytes(rules.file), kSaved);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, RetriedReplace,
+                         ::testing::Values(Retried{"SharingViolation", ERROR_SHARING_VIOLATION, 0},
+                                           Retried{"LockViolation", ERROR_LOCK_VIOLATION, 0},
+                                           Retried{"AccessDenied", ERROR_ACCESS_DENIED, 0},
+                                           Retried{"UnableToRemoveReplaced", ERROR_UNABLE_TO_REMOVE_REPLACED, 0},
+                                           Retried{"UnableToMoveReplacement", ERROR_UNABLE_TO_MOVE_REPLACEMENT, 0},
+                                           Retried{"OldMovedAsideNewMovedInLater", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 3}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(FailedReplace, ThatKeptTheOldFileRemovesTheNewOneAtOnce) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    SwapFaultsFor faults({ERROR_DISK_FULL, 1000, 0, 0, {}});
+    const TimedSave save(doc);
+    EXPECT_FALSE(save.ok);
+    EXPECT_TRUE(save.unchanged);
+    EXPECT_EQ(save.eventPasses, 2) << "waited on an error no wait mends";
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+TEST(FailedReplace, OldFileMovedAsideIsMovedBackWhenTheNewOneCannotMoveIn) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    SwapFaultsFor faults({ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1, ERROR_SHARING_VIOLATION, int(kBusyRetries) + 1, {}});
+    bool unchanged = false;
+    std::string error;
+    EXPECT_FALSE(doc.Save({}, error, &unchanged));
+    EXPECT_TRUE(unchanged) << error;
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+// The old file has gone to the backup name and nothing can be moved any
+// more: a program holds the new file, sharing reading (then a copy is made)
+// or nothing (then the new file itself is kept, read-only).
+class OnlyCopy : public ::testing::TestWithParam<DWORD> {};
+
+TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    RulesDocument other = rules.Loaded();  // another editor on the same folder
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    std::unique_ptr<Holder> scanner;
+    bool unchanged = true;
+    std::string error;
+    {
+        safe_file::SwapFaults faults{ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1, ERROR_SHARING_VIOLATION, 1000, {}};
+        faults.swapBegins = [&](const std::string& temp) {
+            scanner = std::make_unique<Holder>(temp, GetParam(), 5000);
+        };
+        SwapFaultsFor hold(faults);
+        EXPECT_FALSE(doc.Save({}, error, &unchanged));
+    }
+    EXPECT_FALSE(unchanged);
+    EXPECT_EQ(error.find(rules.file + ": the file could not be replaced"), 0u) << error;
+    const std::string saved = NamedAfter(error, "the saved lines are in");
+    const std::string old = NamedAfter(error, "the old file is in");
+    ASSERT_TRUE(Exists(saved)) << error;
+    ASSERT_TRUE(Exists(old)) << error;
+    EXPECT_FALSE(Exists(rules.file));
+    scanner.reset();
+    EXPECT_EQ(ReadBytes(saved), kSaved);
+    EXPECT_EQ(ReadBytes(old), kOnDisk);
+
+    // Later saves, more than 30 s on, take nothing the message named for a
+    // leftover.
+    for (const auto& name : rules.folder.Entries("data")) SetLastWrite(rules.folder / ("data/" + name), 3600);
+    ASSERT_TRUE(other.Save({}, error)) << error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(ReadBytes(rules.file), kSaved);
+    EXPECT_EQ(ReadBytes(saved), kSaved);
+    EXPECT_EQ(ReadBytes(old), kOnDisk);
+    ::SetFileAttributesW(WideOf(saved).c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, OnlyCopy, ::testing::Values(DWORD(FILE_SHARE_READ), DWORD(0)),
+                         [](const auto& info) { return info.param ? "HolderSharesReading" : "HolderSharesNothing"; });
+
+// --- a rules file that is a link --------------------------------------------
+
+// Wine shows a Unix symbolic link to Windows programs as the file it points
+// to, and makes none itself: ln does.
+bool MakeLink(const std::string& link, const std::string& target) {
+    if (!RunningUnderWine())
+        return ::CreateSymbolicLinkW(WideOf(link).c_str(), WideOf(target).c_str(),
+                                     SYMBOLIC_LINK_FLAG_ALLOW_UNPRIVILEGED_CREATE);
+    using UnixName = char*(__cdecl*)(const wchar_t*);
+    const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) return false;
+    char* unixLink = unixName(WideOf(link).c_str());
+    std::wstring command = L"/bin/ln -s " + std::wstring(target.begin(), target.end()) + L" \"";
+    for (const char* c = unixLink; *c; ++c) command += wchar_t(static_cast<unsigned char>(*c));
+    command += L"\"";
+    ::HeapFree(::GetProcessHeap(), 0, unixLink);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    if (!::CreateProcessW(L"Z:\\bin\\ln", command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &process))
+        return false;
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    for (int wait = 0; wait < 100 && !Exists(link); ++wait) ::Sleep(50);
+    return Exists(link);
+}
+
+TEST(Links, SaveReplacesTheTargetAndTheLinkStays) {
+    RulesFolder rules;
+    MakeFolder(rules.folder / "real");
+    const std::string real = rules.folder / "real/unitrules.xml";
+    WriteBytes(real, kOnDisk);
+    if (!MakeLink(rules.file, RunningUnderWine() ? "../real/unitrules.xml" : real))
+        GTEST_SKIP() << "this system lets no test make a symbolic link";
+    RulesDocument doc = rules.Document();
+    std::string error;
+    ASSERT_TRUE(doc.Load({}, {}, error)) << error;
+    doc.SetLine(0, "    <ATTACK>555</ATTACK>");
+    const std::string expected = "    <ATTACK>555</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
+    for (int save = 0; save < 2; ++save) {
+        ASSERT_TRUE(doc.Save({}, error)) << error;
+        EXPECT_EQ(ReadBytes(real), expected);
+        EXPECT_EQ(rules.folder.Entries("real"), std::vector<std::string>{"unitrules.xml"});
+        EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    }
+    // Still a link: what the target holds is what the link shows.
+    WriteBytes(real, kOnDisk);
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+}
+
+}  // namespace
