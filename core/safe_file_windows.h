@@ -1,0 +1,21 @@
+// What the Windows files of safe_file share: paths in the system's long
+// form, the system's reasons as UTF-8.
+#pragma once
+
+#include "safe_file_platform.h"
+
+#include <string>
+
+#include <windows.h>
+
+namespace safe_file::platform {
+
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const wchar_t* wide, std::size_t size);
+// The path as the system takes it beyond MAX_PATH: absolute, backslashes
+// only, with the \\?\ (or \\?\UNC\) prefix.
+std::wstring LongPath(const std::string& utf8);
+std::string SystemReason(DWORD error);
+bool Exists(const std::wstring& path);
+
+}  // namespace safe_file::platform
