@@ -88,56 +88,56 @@ bool Exists(const std::string& path) { return ::GetFileAttributesW(WideOf(path).
 
 enum class Held { kRulesFile, kNewFile };
 
-class BusyFile : public ::testing::TestWithParam<Held> {};
+// The rules file held from before the save, or the new file from the moment
+// its swap begins, for holdMs.
+class BusyFile : public ::testing::TestWithParam<Held> {
+protected:
+    void SetUp() override {
+        doc_ = rules_.Loaded();
+        doc_.SetLine(0, "    <ATTACK>8</ATTACK>");
+    }
+    TimedSave SaveWhileHeld(DWORD holdMs) {
+        if (GetParam() == Held::kRulesFile) holder_ = std::make_unique<Holder>(rules_.file, FILE_SHARE_READ, holdMs);
+        safe_file::SwapFaults faults;
+        faults.swapBegins = [this, holdMs](const std::string& temp) {
+            if (!holder_) holder_ = std::make_unique<Holder>(temp, FILE_SHARE_READ, holdMs);
+        };
+        SwapFaultsFor hook(faults);
+        TimedSave save(doc_);
+        EXPECT_TRUE(holder_ && holder_->opened());
+        return save;
+    }
+    RulesFolder rules_;
+    RulesDocument doc_ = rules_.Document();
+    std::unique_ptr<Holder> holder_;
+};
 
 TEST_P(BusyFile, HeldForAMomentTheSaveWaitsAndSucceeds) {
-    RulesFolder rules;
-    RulesDocument doc = rules.Loaded();
-    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
-    std::unique_ptr<Holder> holder;
-    if (GetParam() == Held::kRulesFile) holder = std::make_unique<Holder>(rules.file, FILE_SHARE_READ, 300);
-    safe_file::SwapFaults faults;
-    faults.swapBegins = [&](const std::string& temp) {
-        if (!holder) holder = std::make_unique<Holder>(temp, FILE_SHARE_READ, 300);
-    };
-    SwapFaultsFor hook(faults);
-    const TimedSave save(doc);
-    ASSERT_TRUE(holder && holder->opened());
+    const TimedSave save = SaveWhileHeld(300);
     ASSERT_TRUE(save.ok) << save.error;
-    EXPECT_EQ(ReadBytes(rules.file), kSaved);
-    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    EXPECT_EQ(ReadBytes(rules_.file), kSaved);
+    EXPECT_EQ(rules_.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
     EXPECT_GT(save.eventPasses, 2) << "events were not processed while waiting";
     std::printf("held 300 ms: the save took %lld ms\n", save.ms);
 }
 
 TEST_P(BusyFile, HeldLongerTheSaveReportsAndKeepsTheFile) {
-    RulesFolder rules;
-    RulesDocument doc = rules.Loaded();
-    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
-    std::unique_ptr<Holder> holder;
-    if (GetParam() == Held::kRulesFile) holder = std::make_unique<Holder>(rules.file, FILE_SHARE_READ, 10000);
-    safe_file::SwapFaults faults;
-    faults.swapBegins = [&](const std::string& temp) {
-        if (!holder) holder = std::make_unique<Holder>(temp, FILE_SHARE_READ, 10000);
-    };
-    auto hook = std::make_unique<SwapFaultsFor>(faults);
-    const TimedSave save(doc);
-    hook.reset();
+    const TimedSave save = SaveWhileHeld(10000);
     EXPECT_FALSE(save.ok);
     EXPECT_TRUE(save.unchanged);
-    EXPECT_EQ(save.error, rules.file + ": " + SystemReason(ERROR_SHARING_VIOLATION));
-    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_EQ(save.error, rules_.file + ": " + SystemReason(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(ReadBytes(rules_.file), kOnDisk);
     std::printf("held 10 s: the save gave up after %lld ms\n", save.ms);
-    holder.reset();
+    holder_.reset();
     // A held new file cannot be removed while it is held; the next save
     // takes it for a leftover once it is stale.
     if (GetParam() == Held::kNewFile) {
-        for (const auto& name : rules.folder.Entries("data"))
-            if (name != "unitrules.xml") SetLastWrite(rules.folder / ("data/" + name), 3600);
+        for (const auto& name : rules_.folder.Entries("data"))
+            if (name != "unitrules.xml") SetLastWrite(rules_.folder / ("data/" + name), 3600);
         std::string error;
-        ASSERT_TRUE(doc.Save({}, error)) << error;
+        ASSERT_TRUE(doc_.Save({}, error)) << error;
     }
-    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    EXPECT_EQ(rules_.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, BusyFile, ::testing::Values(Held::kRulesFile, Held::kNewFile),
