@@ -32,9 +32,9 @@ BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googl
 HARDENING_PACKAGES=(clang libclang-rt-14-dev)
 # The core cross-built for Windows, and Wine to run its tests.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
-# The window under a real window manager on a private X display, and read
-# through the accessibility bus (test.sh only).
-DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils dbus at-spi2-core python3-pyatspi)
+# The window under a real window manager on a private X display, clicked
+# through the X server, and read through the accessibility bus (test.sh only).
+DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils xdotool dbus at-spi2-core python3-pyatspi)
 # The whole editor for Windows (test.sh only): Qt built from Debian's qt6-base
 # source (tools/build_qt_windows.sh), the window tests under Wine with the
 # offscreen platform and on a private X display, the deploy folder and its zip.

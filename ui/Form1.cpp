@@ -271,7 +271,7 @@ void Form1::cmdSave_Click() {
     if (closeRequested_) close();
 }
 
-void Form1::Command1_Click() { frmAbout::ShowModal(); }
+void Form1::Command1_Click() { frmAbout::ShowModal(this); }
 
 void Form1::Command2_Click() {
     close();
