@@ -110,9 +110,13 @@ void SessionPlatformTest::editorTakesX11WhereverAnXServerIsOffered() {
             return !taken.isEmpty() || editor.state() == QProcess::NotRunning;
         },
         30000);
+    const bool exited = editor.state() == QProcess::NotRunning;
     editor.kill();
     editor.waitForFinished();
-    QVERIFY2(settled && !taken.isEmpty(), "the editor showed no window");
+    QVERIFY2(settled && !taken.isEmpty(),
+             qPrintable(QStringLiteral("the editor showed no window%1: %2")
+                            .arg(exited ? QStringLiteral(", exit status %1").arg(editor.exitCode()) : QString(),
+                                 QString::fromLocal8Bit(protocol.right(2000)))));
     QCOMPARE(taken, expected);
 }
 
