@@ -131,7 +131,7 @@ void WaylandTest::aboutWindowBelongsToTheMainWindow() {
         closedByPress = !QApplication::activeModalWidget();
         if (!closedByPress) about->close();
     });
-    editor.get<QPushButton>("Command1")->click();
+    QTest::mouseClick(editor.get<QPushButton>("Command1"), Qt::LeftButton);
     QVERIFY(checked);
     QCOMPARE(transientParent, form.windowHandle());
     QVERIFY(closedByPress);
@@ -170,7 +170,7 @@ void WaylandTest::readEditAndSaveWithClientHeights() {
         stripShowsTheBar = stripShowsTheBar && form.height() == stripClient && bar->geometry().bottom() < form.height();
     });
     watch.start(0);
-    editor.get<QPushButton>("cmdGetData")->click();
+    QTest::mouseClick(editor.get<QPushButton>("cmdGetData"), Qt::LeftButton);
     watch.stop();
     QVERIFY2(stripHeight > 0, "the strip was never seen");
     QVERIFY2(stripShowsTheBar, qPrintable(QStringLiteral("strip %1 px, want %2").arg(stripHeight).arg(stripClient)));
@@ -185,7 +185,7 @@ void WaylandTest::readEditAndSaveWithClientHeights() {
     auto* attack = editor.get<QLineEdit>("Text1(0)");
     QTest::keyClick(attack, Qt::Key_A, Qt::ControlModifier);
     QTest::keyClicks(attack, QStringLiteral("15"));
-    editor.get<QPushButton>("cmdSave")->click();
+    QTest::mouseClick(editor.get<QPushButton>("cmdSave"), Qt::LeftButton);
     QCOMPARE(form.height(), readyClient);
     const QList<QByteArray> lines = QByteArray::fromStdString(ReadBytes(editor.folder / "data/unitrules.xml")).split('\n');
     const QByteArray typeLine = QByteArray("    <TYPENAME>") + form.units().Names().front().c_str() + "</TYPENAME>\r";

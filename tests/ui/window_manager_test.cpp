@@ -78,7 +78,7 @@ void WithAboutOpen(Form1& form, const std::function<void(frmAbout*)>& check) {
         if (QTest::qWaitForWindowExposed(about)) check(about);
         about->close();
     });
-    form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
 }
 
 }  // namespace
