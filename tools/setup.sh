@@ -26,15 +26,18 @@ ensure_locale() {
     as_root locale-gen >/dev/null
 }
 
+# qt6-wayland: the editor runs natively on a Wayland desktop that offers no X
+# server (it takes X11 wherever there is one).
 BUILD_PACKAGES=(g++ cmake ninja-build pkg-config libgtest-dev libgmock-dev googletest libbenchmark-dev
-                qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev libxcb1-dev fonts-wqy-microhei)
+                qt6-base-dev qt6-base-dev-tools libgl-dev libglx-dev libxcb1-dev fonts-wqy-microhei qt6-wayland)
 # The sanitizer build and the fuzz targets.
 HARDENING_PACKAGES=(clang libclang-rt-14-dev)
 # The core cross-built for Windows, and Wine to run its tests.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
-# The window under a real window manager on a private X display, and read
-# through the accessibility bus (test.sh only).
-DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils dbus at-spi2-core python3-pyatspi)
+# The window under a real window manager on a private X display, clicked
+# through the X server, read through the accessibility bus, and on a
+# headless Wayland compositor (test.sh only).
+DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils xdotool dbus at-spi2-core python3-pyatspi weston)
 # The whole editor for Windows (test.sh only): Qt built from Debian's qt6-base
 # source (tools/build_qt_windows.sh), the window tests under Wine with the
 # offscreen platform and on a private X display, the deploy folder and its zip.

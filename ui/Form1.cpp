@@ -11,6 +11,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QIcon>
 #include <QLabel>
 #include <QLineEdit>
@@ -272,7 +273,7 @@ void Form1::cmdSave_Click() {
     if (closeRequested_) close();
 }
 
-void Form1::Command1_Click() { frmAbout::ShowModal(); }
+void Form1::Command1_Click() { frmAbout::ShowModal(this); }
 
 void Form1::Command2_Click() {
     close();
@@ -352,6 +353,13 @@ bool Form1::RunCommand(Body body) {
 
 void Form1::SetOuterHeight(int twips, int minClientTwips) {
     const int frame = frameGeometry().height() - geometry().height();
+    // A Wayland compositor that draws the frame itself does not say how tall
+    // it is: taken as none, the window would come out taller by the whole
+    // title bar. What the state must show is then all that can be set.
+    if (frame == 0 && QGuiApplication::platformName() == QLatin1String("wayland")) {
+        setFixedHeight(TwipsToPixels(minClientTwips));
+        return;
+    }
     setFixedHeight(std::max(TwipsToPixels(minClientTwips), TwipsToPixels(twips) - frame));
 }
 

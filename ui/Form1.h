@@ -55,6 +55,8 @@ private:
     // Sets the window's outer height (frame and title bar included), but
     // never leaves the client area lower than minClientTwips: a thick title
     // bar takes from the outer height, not from what the state must show.
+    // Where the frame cannot be known (Wayland) the client area is set to
+    // minClientTwips.
     void SetOuterHeight(int twips, int minClientTwips);
     int OuterWidthTwips() const;
     void SetBarWidth(double twips);

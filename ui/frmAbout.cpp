@@ -66,8 +66,8 @@ QPixmap Picture(const QString& path) {
 
 }  // namespace
 
-void frmAbout::ShowModal() {
-    frmAbout window;
+void frmAbout::ShowModal(QWidget* owner) {
+    frmAbout window(owner);
     taskbar::KeepOut(&window);
     window.exec();
 }
@@ -124,7 +124,9 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
     cbURL->setFocus();
 
     Form_Load();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
+    // Centred on the screen itself, not over the owner; a platform that
+    // places windows itself (Wayland) ignores this.
+    if (const QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }
 

@@ -17,9 +17,13 @@ class frmAbout : public QDialog {
 public:
     static constexpr int kLinkCount = 5;
 
-    // Creates the window, shows it centred on the screen and returns once it
-    // has been closed; the window is destroyed then.
-    static void ShowModal();
+    // Creates the window over owner, shows it centred on owner's screen and
+    // returns once it has been closed; the window is destroyed then. The
+    // owner becomes the window's transient parent, so that the desktop keeps
+    // the about window above the main window it blocks (a click on the
+    // blocked window must not bury the only window that takes input) and
+    // counts it as the owner's, not as a window of its own.
+    static void ShowModal(QWidget* owner);
 
     explicit frmAbout(QWidget* parent = nullptr);
 

@@ -8,6 +8,8 @@
 #include "test_files.h"
 
 #include <QGroupBox>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QListWidget>
 #include <QScreen>
 #include <QLabel>
@@ -16,6 +18,7 @@
 #include <QtTest>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 #include <cmath>
 
@@ -34,6 +37,50 @@ struct ShownEditor {
     }
 };
 
+// The window ids xprop reads from a window's property (the root's when id is 0).
+QList<WId> WindowsIn(const char* property, WId id = 0) {
+    QProcess xprop;
+    QStringList arguments = id ? QStringList{QStringLiteral("-id"), QString::number(id)} : QStringList{QStringLiteral("-root")};
+    xprop.start(QStringLiteral("xprop"), arguments << QString::fromLatin1(property));
+    xprop.waitForFinished();
+    // NAME(WINDOW): window id # 0x1e00003, 0x2000007
+    const QByteArray out = xprop.readAllStandardOutput();
+    QList<WId> windows;
+    const qsizetype hash = out.indexOf('#');
+    if (hash < 0) return windows;
+    for (const QByteArray& item : out.mid(hash + 1).split(','))
+        windows << item.trimmed().toULongLong(nullptr, 16);
+    return windows;
+}
+
+// Whether the pointer is over window, as the X server sees it: over the
+// window itself or over the frame the window manager has put around it.
+bool PointerIsOver(WId window) {
+    QProcess xdotool;
+    xdotool.start(QStringLiteral("xdotool"), {QStringLiteral("getmouselocation"), QStringLiteral("--shell")});
+    xdotool.waitForFinished();
+    WId under = 0;
+    for (const QByteArray& line : xdotool.readAllStandardOutput().split('\n'))
+        if (line.startsWith("WINDOW=")) under = line.mid(7).toULongLong();
+    if (under == window) return true;
+    QProcess xwininfo;
+    xwininfo.start(QStringLiteral("xwininfo"), {QStringLiteral("-tree"), QStringLiteral("-id"), QString::number(under)});
+    xwininfo.waitForFinished();
+    return xwininfo.readAllStandardOutput().contains(QByteArray("0x") + QByteArray::number(window, 16) + ' ');
+}
+
+// Runs check on the about window while it is shown modally over the main
+// window, opened by a click on About; returns once it is closed.
+void WithAboutOpen(Form1& form, const std::function<void(frmAbout*)>& check) {
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
+        if (!about) return;
+        if (QTest::qWaitForWindowExposed(about)) check(about);
+        about->close();
+    });
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+}
+
 }  // namespace
 
 class WindowManagerTest : public QObject {
@@ -42,6 +89,8 @@ class WindowManagerTest : public QObject {
 private slots:
     void heightsKeepWhatEachStateShows();
     void aboutWindowStaysOutOfTheTaskBar();
+    void aboutWindowIsTransientForTheMainWindow();
+    void clickOnTheBlockedMainWindowLeavesTheAboutWindowOnTop();
     void listBorderIsWholeAtEveryScale();
 };
 
@@ -97,6 +146,49 @@ void WindowManagerTest::aboutWindowStaysOutOfTheTaskBar() {
     form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
     QVERIFY(seen);
     QVERIFY(keptOut);
+}
+
+void WindowManagerTest::aboutWindowIsTransientForTheMainWindow() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X display with a window manager");
+    ShownEditor editor(3);
+    Form1& form = *editor.form;
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QList<WId> transientFor;
+    WithAboutOpen(form, [&](frmAbout* about) { transientFor = WindowsIn("WM_TRANSIENT_FOR", about->winId()); });
+    QCOMPARE(transientFor, QList<WId>{form.winId()});
+}
+
+// The window manager raises a window that is clicked, blocked or not; the
+// about window must stay above the main window it blocks, or the editor
+// looks hung. The click goes through the X server (xdotool), as a user's.
+void WindowManagerTest::clickOnTheBlockedMainWindowLeavesTheAboutWindowOnTop() {
+    if (QGuiApplication::platformName() != QLatin1String("xcb")) QSKIP("needs an X display with a window manager");
+    if (QStandardPaths::findExecutable(QStringLiteral("xdotool")).isEmpty()) QSKIP("needs xdotool");
+    ShownEditor editor(3);
+    Form1& form = *editor.form;
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    QList<WId> stacking;
+    WId aboutId = 0;
+    bool clickedOutsideAbout = false, pointerOverMain = false;
+    WithAboutOpen(form, [&](frmAbout* about) {
+        // A point of the main window that the about window does not cover.
+        const QPoint inMain = form.mapToGlobal(QPoint(20, 20));
+        clickedOutsideAbout = !about->frameGeometry().contains(inMain);
+        QProcess::execute(QStringLiteral("xdotool"), {QStringLiteral("mousemove"), QStringLiteral("--sync"),
+                                                     QString::number(inMain.x()), QString::number(inMain.y()),
+                                                     QStringLiteral("click"), QStringLiteral("1")});
+        // Time for the window manager to act on the press.
+        QTest::qWait(500);
+        pointerOverMain = PointerIsOver(form.winId());
+        stacking = WindowsIn("_NET_CLIENT_LIST_STACKING");
+        aboutId = about->winId();
+    });
+    QVERIFY(clickedOutsideAbout);
+    QVERIFY2(pointerOverMain, "the click landed on the main window");
+    // Bottom first: the about window must come after the main window.
+    const qsizetype mainAt = stacking.indexOf(form.winId()), aboutAt = stacking.indexOf(aboutId);
+    QVERIFY2(mainAt >= 0 && aboutAt >= 0, "both windows are managed");
+    QVERIFY2(aboutAt > mainAt, "the main window was raised over the about window");
 }
 
 // ctest runs this once more at QT_SCALE_FACTOR=1.5, where the unit list
