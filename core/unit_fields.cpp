@@ -34,6 +34,8 @@ bool IsLeadByte(char c, ByteForm form) {
         return b >= 0x81 && b <= 0xFE;
     case ByteForm::kShiftJis:
         return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    case ByteForm::kAfterAnyHighByte:
+        return b >= 0x81;
     case ByteForm::kSingleByte:
         break;
     }
@@ -45,7 +47,7 @@ bool EqualIgnoreCase(std::string_view a, std::string_view b, ByteForm form = Byt
     bool trail = false;  // a[i] is the second byte of a double-byte character
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (trail ? a[i] != b[i] : FoldAscii(a[i]) != FoldAscii(b[i])) return false;
-        trail = !trail && IsLeadByte(a[i], form);
+        trail = (!trail || form == ByteForm::kAfterAnyHighByte) && IsLeadByte(a[i], form);
     }
     return true;
 }

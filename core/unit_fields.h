@@ -43,6 +43,9 @@ enum class ByteForm {
     kSingleByte,  // one byte a character, or UTF-8 (whose bytes from 0x80 up are no letters)
     kDoubleByte,  // GBK, GB18030, Big5, UHC: lead bytes 0x81 to 0xFE
     kShiftJis,    // lead bytes 0x81 to 0x9F and 0xE0 to 0xFC
+    // Bytes of a code page not known: the byte after any byte from 0x81 up
+    // is never folded, whatever pairs the bytes make.
+    kAfterAnyHighByte,
 };
 
 // The unit names in file order, one for every line that contains

@@ -26,5 +26,3 @@ public:
 std::unique_ptr<EncodingConverter> OpenConverter(const KnownEncoding& encoding);
 // The system's own code page (the locale's; Windows' ANSI code page).
 std::unique_ptr<EncodingConverter> OpenSystemConverter();
-// True when the system's code page is UTF-8.
-bool SystemCodePageIsUtf8();

@@ -55,10 +55,3 @@ std::unique_ptr<EncodingConverter> OpenConverter(const KnownEncoding& encoding) 
 std::unique_ptr<EncodingConverter> OpenSystemConverter() {
     return Open(QStringDecoder(QStringConverter::System), QStringEncoder(QStringConverter::System));
 }
-
-bool SystemCodePageIsUtf8() {
-    // Qt's System converter on Linux is the locale's; it names no code page,
-    // so ask it how it writes a character outside every 8-bit code page.
-    QStringEncoder system(QStringConverter::System);
-    return system(QStringLiteral("\u20AC\u4E2D")) == QByteArray("\xE2\x82\xAC\xE4\xB8\xAD");
-}

@@ -52,5 +52,3 @@ std::unique_ptr<EncodingConverter> OpenConverter(const KnownEncoding& encoding) 
 }
 
 std::unique_ptr<EncodingConverter> OpenSystemConverter() { return std::make_unique<CodePageConverter>(GetACP()); }
-
-bool SystemCodePageIsUtf8() { return GetACP() == CP_UTF8; }

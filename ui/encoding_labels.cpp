@@ -49,7 +49,7 @@ constexpr std::array<KnownEncoding, kEncodingCount> kEncodings{{
     {"windows-1256", "windows-1256", 1256, kOne, true},
     {"windows-1257", "windows-1257", 1257, kOne, true},
     {"windows-1258", "windows-1258", 1258, kOne, true},
-    {"x-mac-cyrillic", "x-mac-cyrillic", 10007, kOne, true},
+    {"x-mac-cyrillic", "x-mac-cyrillic", 10017, kOne, true},
     {"gbk", "GBK", 936, kTwo, true},
     {"gb18030", "GB18030", 54936, kTwo, true},
     {"big5", "Big5", 950, kTwo, true},

@@ -10,12 +10,14 @@ int Strictness(ByteForm form) {
     case ByteForm::kSingleByte: return 0;
     case ByteForm::kShiftJis: return 1;
     case ByteForm::kDoubleByte: return 2;
+    case ByteForm::kAfterAnyHighByte: return 3;
     }
-    return 2;
+    return 3;
 }
 
-// The form that folds fewer bytes: kDoubleByte never folds a byte after
-// 0x81..0xFE, a superset of Shift_JIS's lead bytes.
+// The form that folds fewer bytes: kDoubleByte never folds a byte after a
+// lead byte 0x81..0xFE, a superset of Shift_JIS's lead bytes;
+// kAfterAnyHighByte never folds one after any byte from 0x81 up.
 ByteForm Stricter(ByteForm a, ByteForm b) { return Strictness(a) >= Strictness(b) ? a : b; }
 
 // How the converter's code page makes characters. Shift_JIS leaves 0xA1 to
@@ -76,10 +78,10 @@ bool FileEncoding::KeepsAscii(const EncodingConverter& converter) {
     return converter.Decode(all) == allText && converter.Encode(allText) == all;
 }
 
-FileEncoding::FileEncoding(std::shared_ptr<const EncodingConverter> converter, ByteForm floor, bool utf8)
-    : converter_(std::move(converter)), form_(Stricter(floor, LeadByteForm(*converter_))), readAsUtf8_(utf8) {}
+FileEncoding::FileEncoding(std::shared_ptr<const EncodingConverter> converter, ByteForm floor)
+    : converter_(std::move(converter)), form_(Stricter(floor, LeadByteForm(*converter_))) {}
 
-FileEncoding::FileEncoding() : FileEncoding(OpenSystemConverter(), ByteForm::kSingleByte, SystemCodePageIsUtf8()) {}
+FileEncoding::FileEncoding() : FileEncoding(OpenSystemConverter(), ByteForm::kSingleByte) {}
 
 FileEncoding FileEncoding::FromFirstLine(std::string_view firstLine) {
     // A byte-order mark says it all, whatever a declaration after it says.
@@ -94,14 +96,14 @@ FileEncoding FileEncoding::FromFirstLine(std::string_view firstLine) {
         system.form_ = Stricter(system.form_, known->form);
         return system;
     }
-    FileEncoding encoding(std::move(converter), known->form, known->name == "utf-8");
+    FileEncoding encoding(std::move(converter), known->form);
     encoding.name_ = QString::fromLatin1(known->name.data(), qsizetype(known->name.size()));
     return encoding;
 }
 
 void FileEncoding::NoteLine(std::string_view line) {
-    if (!readAsUtf8_ || form_ == ByteForm::kDoubleByte || IsValidUtf8(line)) return;
-    form_ = ByteForm::kDoubleByte;
+    if (form_ == ByteForm::kAfterAnyHighByte || IsValidUtf8(line)) return;
+    form_ = ByteForm::kAfterAnyHighByte;
 }
 
 QString FileEncoding::Decode(std::string_view bytes) const { return converter_->Decode(bytes); }

@@ -24,9 +24,11 @@ public:
     // The code page firstLine declares, where it is usable.
     static FileEncoding FromFirstLine(std::string_view firstLine);
 
-    // Called with every line of the file: a file that is not valid UTF-8 but
-    // read as UTF-8 is compared as double-byte text, so no second byte of a
-    // character of another code page is ever folded.
+    // Called with every line of the file. In a file that is not valid UTF-8
+    // no byte after a byte from 0x81 up is ever folded, whatever the file
+    // declares or the system's code page is: its bytes may be of a double-byte
+    // code page, mislabelled or not labelled, and two names that differ only
+    // in a second byte must never be taken for one.
     void NoteLine(std::string_view line);
 
     QString Decode(std::string_view bytes) const;
@@ -44,10 +46,9 @@ public:
     static bool KeepsAscii(const EncodingConverter& converter);
 
 private:
-    FileEncoding(std::shared_ptr<const EncodingConverter> converter, ByteForm floor, bool utf8);
+    FileEncoding(std::shared_ptr<const EncodingConverter> converter, ByteForm floor);
 
     std::shared_ptr<const EncodingConverter> converter_;
     QString name_;
     ByteForm form_;
-    bool readAsUtf8_;
 };

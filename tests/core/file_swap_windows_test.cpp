@@ -232,9 +232,15 @@ TEST(FailedReplace, OldFileMovedAsideIsMovedBackWhenTheNewOneCannotMoveIn) {
 }
 
 // The old file has gone to the backup name and nothing can be moved any
-// more: a program holds the new file, sharing reading (then a copy is made)
-// or nothing (then the new file itself is kept, read-only).
-class OnlyCopy : public ::testing::TestWithParam<DWORD> {};
+// more: a program holds the new file, sharing reading or nothing. A second
+// name is made for it; where every name is taken, the new file itself is
+// kept, read-only.
+struct Holding {
+    const char* name;
+    DWORD share;
+    bool namesTaken;
+};
+class OnlyCopy : public ::testing::TestWithParam<Holding> {};
 
 TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     RulesFolder rules;
@@ -244,10 +250,13 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     std::unique_ptr<Holder> scanner;
     bool unchanged = true;
     std::string error;
+    if (GetParam().namesTaken)
+        for (int n = 0; n < 100; ++n)
+            WriteBytes(rules.file + ".saved-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(n), "");
     {
         safe_file::SwapFaults faults{ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1, ERROR_SHARING_VIOLATION, 1000, {}};
         faults.swapBegins = [&](const std::string& temp) {
-            scanner = std::make_unique<Holder>(temp, GetParam(), 5000);
+            scanner = std::make_unique<Holder>(temp, GetParam().share, 5000);
         };
         SwapFaultsFor hold(faults);
         EXPECT_FALSE(doc.Save({}, error, &unchanged));
@@ -259,6 +268,7 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     ASSERT_TRUE(Exists(saved)) << error;
     ASSERT_TRUE(Exists(old)) << error;
     EXPECT_FALSE(Exists(rules.file));
+    EXPECT_EQ(saved.find("\\.unitrules.xml.saving-") != std::string::npos, GetParam().namesTaken) << saved;
     scanner.reset();
     EXPECT_EQ(ReadBytes(saved), kSaved);
     EXPECT_EQ(ReadBytes(old), kOnDisk);
@@ -274,8 +284,11 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     ::SetFileAttributesW(WideOf(saved).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
-INSTANTIATE_TEST_SUITE_P(Windows, OnlyCopy, ::testing::Values(DWORD(FILE_SHARE_READ), DWORD(0)),
-                         [](const auto& info) { return info.param ? "HolderSharesReading" : "HolderSharesNothing"; });
+INSTANTIATE_TEST_SUITE_P(Windows, OnlyCopy,
+                         ::testing::Values(Holding{"HolderSharesReading", FILE_SHARE_READ, false},
+                                           Holding{"HolderSharesNothing", 0, false},
+                                           Holding{"EverySecondNameTaken", FILE_SHARE_READ, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // --- a rules file that is a link --------------------------------------------
 

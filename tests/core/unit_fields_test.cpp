@@ -96,6 +96,14 @@ TEST(IgnoringCase, NeverFoldsTheSecondByteOfADoubleByteCharacter) {
     Lines halfWidth({"    <TYPENAME>\xb1" "a</TYPENAME>"});
     EXPECT_EQ(FindTypeLine(halfWidth.doc(), "\xb1" "A", ByteForm::kShiftJis), 0);
     EXPECT_EQ(FindTypeLine(halfWidth.doc(), "\xb1" "A", ByteForm::kDoubleByte), -1);
+    // Bytes of an unknown code page: after a half-width katakana and a
+    // double-byte character of Shift_JIS, the pairs a double-byte reading
+    // makes (B1 83) would fold the A.
+    Lines unknown({"    <TYPENAME>\xb1\x83\x41</TYPENAME>", "    <TYPENAME>\xb1\x83\x61</TYPENAME>"});
+    EXPECT_EQ(FindTypeLine(unknown.doc(), "\xb1\x83\x61", ByteForm::kDoubleByte), 0);
+    EXPECT_EQ(FindTypeLine(unknown.doc(), "\xb1\x83\x61", ByteForm::kAfterAnyHighByte), 1);
+    EXPECT_EQ(unknown.Index().FindUnitByPrefix("\xb1\x83\x61", ByteForm::kAfterAnyHighByte), 1);
+    EXPECT_EQ(FindTypeLine(unknown.doc(), "\xB1\x83\x41", ByteForm::kAfterAnyHighByte), 0);
 }
 
 // ---------------------------------------------------------------------------
