@@ -226,6 +226,8 @@ void AboutTest::backgroundPressClosesLogoAndLabelPressesDoNot() {
         QTest::mousePress(pressed, Qt::MouseButton(button), {}, target.isEmpty() ? QPoint(300, 60) : QPoint(2, 2));
         QCOMPARE(!about->isVisible(), closes);
     });
+    // The button comes up again, so that the next case's pointer moves hover.
+    QTest::mouseRelease(form_.get(), Qt::MouseButton(button), {}, QPoint(2, 2));
 }
 
 void AboutTest::reopenedWindowStartsFresh() {
@@ -258,6 +260,27 @@ void AboutTest::screenReaderHearsModalDialogAndPressableLinks() {
         }
         QCOMPARE(browser_->opened.size(), frmAbout::kLinkCount);
         QVERIFY(about->isVisible());
+
+        // The texts that live only in the background picture.
+        const QString described = dialog->text(QAccessible::Description);
+        for (const char* drawn : {"单位编辑器", "修改前请备份资料文件", "editor@example.com", "www.example.com"})
+            QVERIFY2(described.contains(QString::fromUtf8(drawn)), drawn);
+
+        // The site list keeps its name while its text follows the pointer.
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(sites);
+        QCOMPARE(list->role(), QAccessible::ComboBox);
+        QCOMPARE(list->text(QAccessible::Name), QStringLiteral("相关网站"));
+        QCOMPARE(list->text(QAccessible::Value), QStringLiteral("欢迎访问"));
+        QTest::mouseMove(Logo(about, 3), Logo(about, 3)->rect().center());
+        QCOMPARE(list->text(QAccessible::Name), QStringLiteral("相关网站"));
+        QCOMPARE(list->text(QAccessible::Value), sites->itemText(3));
+        QCOMPARE(list->childCount(), 2);
+        QCOMPARE(list->child(1)->object(), sites->lineEdit());
+        QCOMPARE(list->child(1)->text(QAccessible::Value), sites->itemText(3));
+        list->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+        QTRY_VERIFY(sites->view()->isVisible());
+        QVERIFY(list->state().expanded);
+        sites->hidePopup();
     });
 }
 

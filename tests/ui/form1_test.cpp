@@ -154,6 +154,8 @@ private slots:
     void exitLeavesTheFileUnchanged();
     void tabOrderAndAccessKeys();
     void screenReaderHearsNamesAndProgress();
+    void barValueAtRestIsWhatTheBarShows_data();
+    void barValueAtRestIsWhatTheBarShows();
 };
 
 void Form1Test::controlsAsDesigned_data() {
@@ -693,6 +695,7 @@ void Form1Test::screenReaderHearsNamesAndProgress() {
     auto* find = editor.get<QLineEdit>("txtFind");
     QCOMPARE(nameOf(find), find->toolTip());
     QCOMPARE(nameOf(editor.get<QListWidget>("List2")), QStringLiteral("单位列表"));
+    QCOMPARE(nameOf(editor.get<QGroupBox>("Frame1")), QStringLiteral("单位编辑区"));
 
     // The strip is a progress bar whose value a reader hears grow while reading.
     auto* strip = editor.get<QLabel>("lbProcess");
@@ -713,7 +716,37 @@ void Form1Test::screenReaderHearsNamesAndProgress() {
     QVERIFY2(values.size() > 20, qPrintable(QString::number(values.size())));
     QVERIFY(std::is_sorted(values.begin(), values.end()));
     QCOMPARE(values.last(), 100);
-    QCOMPARE(bar->valueInterface()->currentValue().toInt(), 100);
+}
+
+void Form1Test::barValueAtRestIsWhatTheBarShows_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("read") << QStringLiteral("read");
+    QTest::newRow("save") << QStringLiteral("save");
+}
+
+void Form1Test::barValueAtRestIsWhatTheBarShows() {
+    QFETCH(QString, command);
+    Editor editor(GenerateRules({0, 46080, 11}).bytes);
+    auto* strip = editor.get<QLabel>("lbProcess");
+    QAccessibleValueInterface* bar = QAccessible::queryAccessibleInterface(strip)->valueInterface();
+    QList<int> heard;
+    QTimer listen;
+    connect(&listen, &QTimer::timeout, [&] { heard << bar->currentValue().toInt(); });
+    listen.start(0);
+    editor.read();
+    if (command == QLatin1String("save")) {
+        heard.clear();
+        editor.save();
+    }
+    listen.stop();
+    // A tenth of the bar's full-scale file: it grew to a tenth of the scale.
+    QVERIFY(!heard.isEmpty() && *std::max_element(heard.begin(), heard.end()) >= 10);
+    // The bar rests 10 twips wide on the scale of the window's outer width:
+    // under one percent of it.
+    QCOMPARE(strip->width(), 1);
+    const int shown = qRound(100.0 * strip->width() / editor.form->frameGeometry().width());
+    QCOMPARE(shown, 0);
+    QCOMPARE(bar->currentValue().toInt(), shown);
 }
 
 QTEST_MAIN(Form1Test)
