@@ -153,6 +153,10 @@ private slots:
     void closeDuringASaveThatFailsKeepsTheWindow();
     void exitLeavesTheFileUnchanged();
     void tabOrderAndAccessKeys();
+    void tabKeyFollowsTheDesignedOrder_data();
+    void tabKeyFollowsTheDesignedOrder();
+    void accessKeysDoNothingWhileACommandRuns_data();
+    void accessKeysDoNothingWhileACommandRuns();
     void screenReaderHearsNamesAndProgress();
     void barValueAtRestIsWhatTheBarShows_data();
     void barValueAtRestIsWhatTheBarShows();
@@ -675,6 +679,82 @@ void Form1Test::tabOrderAndAccessKeys() {
     QTRY_VERIFY(ReadBytes(editor.file()).find("<ATTACK>21</ATTACK>") != std::string::npos);
     QTest::keyClick(editor.form.get(), Qt::Key_X, Qt::AltModifier);
     QTRY_VERIFY(!editor.form->isVisible());
+}
+
+void Form1Test::tabKeyFollowsTheDesignedOrder_data() {
+    QTest::addColumn<bool>("read");
+    QTest::addColumn<QStringList>("order");  // from Text1(0) on; disabled buttons take no focus
+    const QStringList boxes = Strings({"Text1(0)", "Text1(1)", "Text1(2)", "Text1(3)", "Text1(5)", "Text1(6)",
+                                       "Text1(7)", "Text1(4)", "txtFind", "List2"});
+    QTest::newRow("before reading") << false << boxes + Strings({"cmdGetData", "Command1", "Command2"});
+    QTest::newRow("ready") << true << boxes + Strings({"cmdSave", "Command1", "Command2"});
+}
+
+void Form1Test::tabKeyFollowsTheDesignedOrder() {
+    QFETCH(bool, read);
+    QFETCH(QStringList, order);
+    Editor editor(GenerateRules({5, 0, 4}).bytes);
+    editor.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor.form.get()));
+    if (read) {
+        editor.read();
+        editor.box(0)->setFocus();
+    }
+    auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+    QStringList forward{focused()};
+    for (int i = 1; i <= order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        forward << focused();
+    }
+    QCOMPARE(forward, order + QStringList{order.front()});  // and round again
+    QStringList backward{focused()};
+    for (int i = 1; i <= order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        backward.prepend(focused());
+    }
+    QCOMPARE(backward, order + QStringList{order.front()});
+}
+
+void Form1Test::accessKeysDoNothingWhileACommandRuns_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<int>("key");
+    for (const auto& [command, save] : {std::pair{"read", false}, std::pair{"save", true}})
+        for (const auto& [name, key] : {std::pair{"R", Qt::Key_R}, std::pair{"S", Qt::Key_S},
+                                        std::pair{"A", Qt::Key_A}, std::pair{"X", Qt::Key_X}})
+            QTest::addRow("Alt+%s during %s", name, command) << save << int(key);
+}
+
+void Form1Test::accessKeysDoNothingWhileACommandRuns() {
+    QFETCH(bool, save);
+    QFETCH(int, key);
+    Editor editor(GenerateRules({200, 0, 4}).bytes);
+    editor.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor.form.get()));
+    if (save) editor.read();
+    const QList<QPushButton*> buttons{editor.get<QPushButton>("cmdGetData"), editor.get<QPushButton>("cmdSave"),
+                                      editor.get<QPushButton>("Command1"), editor.get<QPushButton>("Command2")};
+    bool pressed = false;
+    bool reacted = false;
+    QTimer presser;
+    connect(&presser, &QTimer::timeout, [&] {
+        if (QWidget* opened = QApplication::activeModalWidget()) {  // the about window, opened by mistake
+            reacted = true;
+            opened->close();
+        }
+        if (!editor.form->busy() || pressed) return;
+        pressed = true;
+        QTest::keyClick(editor.form.get(), Qt::Key(key), Qt::AltModifier);
+        // An access key pushes its button down at once and clicks it a moment later.
+        for (QPushButton* button : buttons) reacted |= button->isDown();
+        reacted |= QApplication::activeModalWidget() != nullptr;
+    });
+    presser.start(0);
+    save ? editor.save() : editor.read();
+    presser.stop();
+    QVERIFY(pressed);
+    QVERIFY(!reacted);
+    QVERIFY(editor.form->isVisible());
+    QCOMPARE(editor.get<QListWidget>("List2")->count(), 200);
 }
 
 void Form1Test::screenReaderHearsNamesAndProgress() {
