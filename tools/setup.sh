@@ -76,5 +76,5 @@ configure_and_build_windows_ui() {
     "$qt/bin/qt-cmake" -S . -B build-windows-ui -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DTARVENOR_SHARED_RUNTIME=ON >/dev/null
     cmake --build build-windows-ui --parallel "$(nproc)" \
-        --target windows_deploy form1_test about_test hardening_test windows_platform_test
+        --target windows_deploy form1_test about_test hardening_test windows_platform_test windows_keys_test
 }
