@@ -291,8 +291,9 @@ void AboutTest::screenReaderHearsModalDialogAndPressableLinks() {
         QCOMPARE(list->text(QAccessible::Name), QStringLiteral("相关网站"));
         QCOMPARE(list->text(QAccessible::Value), QStringLiteral("欢迎访问"));
         QTest::mouseMove(Logo(about, 3), Logo(about, 3)->rect().center());
+        // A real platform moves the pointer itself; the move arrives a little later.
+        QTRY_COMPARE(list->text(QAccessible::Value), sites->itemText(3));
         QCOMPARE(list->text(QAccessible::Name), QStringLiteral("相关网站"));
-        QCOMPARE(list->text(QAccessible::Value), sites->itemText(3));
         QCOMPARE(list->childCount(), 2);
         QCOMPARE(list->child(1)->object(), sites->lineEdit());
         QCOMPARE(list->child(1)->text(QAccessible::Value), sites->itemText(3));
