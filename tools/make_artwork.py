@@ -47,8 +47,11 @@ def window_icons():
     for size in (16, 32):
         shield(size).save(ASSETS / f"icon{size}.png")
     # The program's icon in the .exe: the same two images, each drawn at its
-    # own size rather than scaled from the other.
-    shield(32).save(ASSETS / "icon.ico", sizes=[(16, 16), (32, 32)], append_images=[shield(16)])
+    # own size rather than scaled from the other, as bitmaps with an alpha
+    # channel (PNG inside an icon is for large sizes, and not every reader of
+    # small ones takes it).
+    shield(32).save(ASSETS / "icon.ico", sizes=[(16, 16), (32, 32)], append_images=[shield(16)],
+                    bitmap_format="bmp")
     # The about window's own icon: 32 x 32 in 256 colours.
     about = Image.new("RGB", (32, 32), PARCHMENT)
     about.paste(shield(32), (0, 0), shield(32))
