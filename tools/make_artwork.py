@@ -1,6 +1,8 @@
 #!/usr/bin/python3
-"""Draws the editor's pictures into ui/assets: window icons, the about
-window's background, its five site logos and the pointing-hand cursor.
+"""Draws the editor's pictures into ui/assets: window icons (also as the
+Windows program's .ico), the about window's background with the text drawn
+in it (also as plain text, which the window gives screen readers), its five
+site logos and the pointing-hand cursor.
 
 Needs Debian's python3-pil and fonts-wqy-microhei. The output is committed;
 run this again only to change the artwork:  tools/make_artwork.py
@@ -16,6 +18,12 @@ BOLD_FONT = "/usr/share/fonts/truetype/dejavu/DejaVuSans-Bold.ttf"
 INK = (62, 40, 20)
 GOLD = (196, 150, 60)
 PARCHMENT = (238, 226, 196)
+
+# The texts drawn into the about window's background: its heading, the notice
+# at the upper right and the contact block.
+HEADING = "单位编辑器"
+NOTICE = ["本程序为免费软件,", "修改前请备份资料文件。"]
+CONTACT = ["联系作者", "电子邮件: editor@example.com", "主页: www.example.com", "欢迎提出意见和建议"]
 
 
 def font(path, size):
@@ -38,6 +46,12 @@ def shield(size):
 def window_icons():
     for size in (16, 32):
         shield(size).save(ASSETS / f"icon{size}.png")
+    # The program's icon in the .exe: the same two images, each drawn at its
+    # own size rather than scaled from the other, as bitmaps with an alpha
+    # channel (PNG inside an icon is for large sizes, and not every reader of
+    # small ones takes it).
+    shield(32).save(ASSETS / "icon.ico", sizes=[(16, 16), (32, 32)], append_images=[shield(16)],
+                    bitmap_format="bmp")
     # The about window's own icon: 32 x 32 in 256 colours.
     about = Image.new("RGB", (32, 32), PARCHMENT)
     about.paste(shield(32), (0, 0), shield(32))
@@ -63,20 +77,23 @@ def background(scale=1):
                 width=scale)
     # Heading, upper left.
     img.paste(shield(28 * scale), tuple(k(10, 5)), shield(28 * scale))
-    d.text(tuple(k(42, 8)), "单位编辑器", fill=INK, font=font(CJK_FONT, 17 * scale))
+    d.text(tuple(k(42, 8)), HEADING, fill=INK, font=font(CJK_FONT, 17 * scale))
     # Notice, upper right.
-    notice = ["本程序为免费软件,", "修改前请备份资料文件。"]
-    for i, line in enumerate(notice):
+    for i, line in enumerate(NOTICE):
         d.text(tuple(k(262, 10 + 16 * i)), line, fill=(120, 30, 30), font=font(CJK_FONT, 12 * scale))
     # Contact block, middle of the right half.
     d.rectangle(k(186, 78) + [392 * scale + scale - 1, 160 * scale + scale - 1], outline=GOLD, width=scale)
-    contact = ["联系作者", "电子邮件: editor@example.com", "主页: www.example.com", "欢迎提出意见和建议"]
-    for i, line in enumerate(contact):
+    for i, line in enumerate(CONTACT):
         d.text(tuple(k(196, 84 + 18 * i)), line, fill=INK, font=font(CJK_FONT, (12 if i else 13) * scale))
     # Plain white field under the combo box.
     d.rectangle(k(186, 174) + [392 * scale + scale - 1, 194 * scale + scale - 1], fill=(255, 255, 255))
     suffix = "" if scale == 1 else f"@{scale}x"
     img.save(ASSETS / f"about_background{suffix}.jpg", "JPEG", quality=92)
+
+
+def picture_text():
+    """What the background says, one line per drawn line, for screen readers."""
+    (ASSETS / "about_background.txt").write_text("\n".join([HEADING] + NOTICE + CONTACT) + "\n", encoding="utf-8")
 
 
 def logo(text, sub, colours, height=31, scale=1):
@@ -150,5 +167,6 @@ if __name__ == "__main__":
     for scale in (1, 2):  # as designed, and twice as sharp for high-DPI screens (Qt picks @2x)
         background(scale)
         logos(scale)
+    picture_text()
     cursor()
     print("artwork written to", ASSETS)

@@ -2,13 +2,19 @@
 # Takes the README's pictures of the Windows editor: unpacks the zip, puts the
 # demo rules file beside the editor as a modder would, starts it under Wine on
 # a private Xvfb display, reads, picks a unit and photographs the main window;
-# then opens the about window and photographs it.
-#   tools/screenshots_windows.sh   (after ./test.sh or tools/windows_zip.sh)
+# then opens the about window and photographs it; last, the game folder as
+# Wine's Explorer shows it, with the editor's icon (at 96 DPI). With a DPI (144 for a
+# Windows display scale of 150 %, 192 for 200 %) the desktop has that DPI and
+# the pictures' names end in -dpiDPI. The editor is driven by its keys.
+#   tools/screenshots_windows.sh [DPI]   (after ./test.sh or tools/windows_zip.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source tools/setup.sh
 ensure_packages xvfb xauth xdotool imagemagick unzip fonts-dejavu-core fonts-wqy-microhei fonts-wine
 
+dpi=${1:-96}
+suffix=
+[ "$dpi" = 96 ] || suffix=-dpi$dpi
 zip=build-windows-ui/tarvenor-unit-editor-windows-x86_64.zip
 out=docs
 work=$(mktemp -d)
@@ -17,9 +23,12 @@ editor=$work/tarvenor-unit-editor
 mkdir -p "$editor/data"
 cp tools/demo/unitrules.xml "$editor/data/unitrules.xml"
 
-export WINEPREFIX=$PWD/build-windows-ui/wineprefix WINEDEBUG=-all
+# The prefixes the window tests use (tests/ui/wine_tests.cmake).
+prefix=build-windows-ui/wineprefix
+[ "$dpi" = 96 ] || prefix=${prefix}_dpi$dpi
+export WINEPREFIX=$PWD/$prefix WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" LANG=C.UTF-8 LC_ALL=C.UTF-8
-tools/wine_prefix.sh "$WINEPREFIX"
+tools/wine_prefix.sh "$WINEPREFIX" "$dpi"
 
 display=:94
 Xvfb "$display" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
@@ -39,25 +48,34 @@ wine "$editor/tarvenor-unit-editor.exe" &
 app=$!
 window=$(xdotool search --sync --onlyvisible --name 'Tarvenor' | head -n 1)
 sleep 2
-eval "$(xdotool getwindowgeometry --shell "$window")"
-# Wine draws the frame itself: the client area starts inside the left border
-# and below the title bar. Clicks go to controls by their place in it.
-client_x=$((X + 3))
-client_y=$((Y + 22))
-click() { xdotool mousemove $((client_x + $1)) $((client_y + $2)) click 1; }
-click 297 179          # Read
+shot() {  # window, picture
+    eval "$(xdotool getwindowgeometry --shell "$1")"
+    import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/$2$suffix.png"
+    echo "$out/$2$suffix.png"
+}
+xdotool key alt+r      # Read
 sleep 4
-click 102 21           # the find box, which selects the first unit whose name starts with "Ar"
+# From the first stat box, where the focus starts, to the find box: the first
+# unit whose name starts with "Ar" is selected.
+xdotool key --delay 100 Tab Tab Tab Tab Tab Tab Tab Tab
 xdotool type --delay 150 'ar'
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$window")"
-import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/windows-main-window.png"
+shot "$window" windows-main-window
 
-click 248 239          # About
+xdotool key alt+a      # About
 about=$(xdotool search --sync --onlyvisible --name '关于' | head -n 1)
 sleep 1
-eval "$(xdotool getwindowgeometry --shell "$about")"
-import -window root -crop "${WIDTH}x${HEIGHT}+${X}+${Y}" +repage "$out/windows-about-window.png"
-xdotool mousemove $((X + 300)) $((Y + 60)) click 1
+shot "$about" windows-about-window
+# A press on the background closes it.
+xdotool mousemove $((X + WIDTH * 3 / 4)) $((Y + HEIGHT * 3 / 10)) click 1
 sleep 0.5
-echo "pictures written to $out/windows-main-window.png and $out/windows-about-window.png"
+xdotool key alt+x      # Exit
+wait "$app" || true
+
+# The game folder with the editor in it, as Explorer shows it (once, at 96 DPI).
+[ "$dpi" = 96 ] || exit 0
+wine explorer.exe "Z:${editor//\//\\}" &
+app=$!
+folder=$(xdotool search --sync --onlyvisible --name 'tarvenor-unit-editor' | head -n 1)
+sleep 3
+shot "$folder" windows-game-folder

@@ -40,9 +40,12 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils xdotool dbus at-spi2-core python3-pyatspi weston)
 # The whole editor for Windows (test.sh only): Qt built from Debian's qt6-base
 # source (tools/build_qt_windows.sh), the window tests under Wine with the
-# offscreen platform and on a private X display, the deploy folder and its zip.
+# offscreen platform and on a private X display, the deploy folder and its zip,
+# the .exe's resources read back (python3-pefile; python3-pil also draws the
+# artwork, tools/make_artwork.py).
 WINDOWS_UI_PACKAGES=(dpkg-dev xz-utils perl qt6-base-dev-tools binutils-mingw-w64-x86-64
-                     xvfb xauth zip unzip fonts-dejavu-core fonts-wqy-microhei fonts-wine)
+                     xvfb xauth zip unzip fonts-dejavu-core fonts-wqy-microhei fonts-wine
+                     python3-pefile python3-pil)
 
 configure_and_build() {
     cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -76,5 +79,6 @@ configure_and_build_windows_ui() {
     "$qt/bin/qt-cmake" -S . -B build-windows-ui -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DTARVENOR_SHARED_RUNTIME=ON >/dev/null
     cmake --build build-windows-ui --parallel "$(nproc)" \
-        --target windows_deploy form1_test about_test hardening_test encoding_test windows_platform_test
+        --target windows_deploy form1_test about_test hardening_test encoding_test windows_platform_test \
+                 windows_keys_test
 }

@@ -8,13 +8,18 @@
 # - Wine draws the window frames itself, as Windows would, instead of leaving
 #   them to an X window manager;
 # - a web address opened through the shell (ShellExecute, winebrowser) is
-#   written to FOLDER/opened-addresses.txt instead of starting a browser.
-#   tools/wine_prefix.sh FOLDER
+#   written to FOLDER/opened-addresses.txt instead of starting a browser;
+# - .exe files are programs to Explorer, which then shows each with its own
+#   icon, as Windows does (wineboot leaves the extension unregistered);
+# - the desktop's DPI (LogPixels, as Windows' display scale sets it: 144 for
+#   150 %, 192 for 200 %), 96 unless DPI is given.
+#   tools/wine_prefix.sh FOLDER [DPI]
 set -euo pipefail
 prefix=$(realpath -m "$1")
-# The marker names this script's version; a prefix an older version made is
-# made anew.
-ready=$prefix/.tarvenor-ready-$(sha256sum "$0" | cut -c1-12)
+dpi=${2:-96}
+# The marker names this script's version and the DPI; a prefix an older
+# version made is made anew.
+ready=$prefix/.tarvenor-ready-$(sha256sum "$0" | cut -c1-12)-dpi$dpi
 [ -f "$ready" ] && exit 0
 if compgen -G "$prefix/.tarvenor-ready*" >/dev/null; then
     WINEPREFIX=$prefix wineserver -k 2>/dev/null || true
@@ -44,6 +49,8 @@ reg=$prefix/tarvenor.reg
     done
     printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\X11 Driver]\n"Managed"="N"\n"Decorated"="Y"\n'
     printf '\n[HKEY_CURRENT_USER\\Software\\Wine\\WineBrowser]\n"Browsers"="%s"\n' "$prefix/browser.sh"
+    printf '\n[HKEY_CURRENT_USER\\Control Panel\\Desktop]\n"LogPixels"=dword:%08x\n' "$dpi"
+    printf '\n[HKEY_CLASSES_ROOT\\.exe]\n@="exefile"\n'
 } > "$reg"
 wine regedit /S "Z:${reg//\//\\}" >/dev/null 2>&1
 # The caption buttons' symbols: Wine finds Marlett among the Windows fonts.

@@ -130,6 +130,7 @@ void Form1::CreateControls() {
     Frame1->setObjectName(QStringLiteral("Frame1"));
     Frame1->setGeometry(TwipsRect(0, 0, 6045, 3930));
     Frame1->setAutoFillBackground(true);  // opaque, so the bar beneath is hidden
+    Frame1->setAccessibleName(QStringLiteral("单位编辑区"));
 
     Command2 = MakeButton(Frame1, "Command2", QStringLiteral("退出(&X)"), TwipsRect(4455, 3375, 1455, 420));
     Command1 = MakeButton(Frame1, "Command1", QStringLiteral("关于(&A)"), TwipsRect(3015, 3375, 1410, 420));
@@ -235,7 +236,7 @@ void Form1::cmdGetData_Click() {
     if (loaded) {
         SetOuterHeight(kReadyTwips, kReadyClientTwips);
         cmdSave->setEnabled(true);
-        SetBarWidth(kRestingBarTwips);
+        RestBar(fullWidth);
     } else {
         // Back to the state before reading, so the user can try again.
         units_.Clear();
@@ -244,6 +245,7 @@ void Form1::cmdGetData_Click() {
         setFixedHeight(TwipsToPixels(kClientHeightTwips));
         cmdGetData->setEnabled(true);
         SetBarWidth(kBarRect.width() * kTwipsPerPixel);
+        accessibility::SetProgress(lbProcess, 0);  // covered again: nothing is under way
         warning_box::Show(this, program_identity::Title(),
                           QStringLiteral("读入资料文件失败:\n") + CoreText(error));
     }
@@ -260,7 +262,7 @@ void Form1::cmdSave_Click() {
         return document_.Save(BarSink(fullWidth), error, &fileUnchanged);
     });
     SetOuterHeight(kReadyTwips, kReadyClientTwips);
-    SetBarWidth(kRestingBarTwips);
+    RestBar(fullWidth);
     if (!saved) {
         // The edits exist only in this window now: a close asked for while
         // saving would lose them.
@@ -368,6 +370,12 @@ int Form1::OuterWidthTwips() const { return frameGeometry().width() * kTwipsPerP
 void Form1::SetBarWidth(double twips) {
     const double pixels = std::clamp(twips / kTwipsPerPixel + 0.5, 0.0, double(QWIDGETSIZE_MAX));
     lbProcess->resize(static_cast<int>(pixels), lbProcess->height());
+}
+
+void Form1::RestBar(int fullWidthTwips) {
+    SetBarWidth(kRestingBarTwips);
+    // A reader hears what the bar shows now, not the last figure of the command.
+    accessibility::SetProgress(lbProcess, double(kRestingBarTwips) / fullWidthTwips);
 }
 
 ProgressSink Form1::BarSink(int fullWidthTwips) {

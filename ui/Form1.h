@@ -60,6 +60,9 @@ private:
     void SetOuterHeight(int twips, int minClientTwips);
     int OuterWidthTwips() const;
     void SetBarWidth(double twips);
+    // The bar's narrow rest after a command, of a command whose bar scale was
+    // fullWidthTwips.
+    void RestBar(int fullWidthTwips);
     ProgressSink BarSink(int fullWidthTwips);
     SlotTexts BoxTexts() const;
     // Runs a Read or Save body with the other commands out of reach; a close

@@ -3,9 +3,12 @@
 #include <QAccessible>
 #include <QAccessibleValueInterface>
 #include <QAccessibleWidget>
+#include <QAbstractItemView>
 #include <QApplication>
+#include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 
 #include <algorithm>
@@ -50,6 +53,50 @@ public:
     }
 };
 
+// cbURL: a combo box named once for what it offers, with the site its text
+// field shows as its value. Qt's own description names an editable combo box
+// by its text on X11, so a reader would hear the name change as the pointer
+// passes over the logos.
+class SiteChooser : public QAccessibleWidget {
+public:
+    explicit SiteChooser(QWidget* box) : QAccessibleWidget(box, QAccessible::ComboBox) {}
+
+    QString text(QAccessible::Text type) const override {
+        if (type == QAccessible::Value) return box()->lineEdit()->text();
+        return QAccessibleWidget::text(type);
+    }
+    // As Qt's own: the drop-down list, then the text field.
+    int childCount() const override { return 2; }
+    QAccessibleInterface* child(int index) const override {
+        if (index == 0) return QAccessible::queryAccessibleInterface(box()->view());
+        if (index == 1) return QAccessible::queryAccessibleInterface(box()->lineEdit());
+        return nullptr;
+    }
+    int indexOfChild(const QAccessibleInterface* child) const override {
+        if (child->object() == box()->view()) return 0;
+        if (child->object() == box()->lineEdit()) return 1;
+        return -1;
+    }
+    QAccessibleInterface* focusChild() const override { return child(1); }
+    QAccessible::State state() const override {
+        QAccessible::State state = QAccessibleWidget::state();
+        state.expandable = true;
+        state.expanded = box()->view()->isVisible();
+        return state;
+    }
+    QStringList actionNames() const override { return {showMenuAction(), pressAction()}; }
+    void doAction(const QString& action) override {
+        if (action != showMenuAction() && action != pressAction()) return;
+        if (box()->view()->isVisible())
+            box()->hidePopup();
+        else
+            box()->showPopup();
+    }
+
+private:
+    QComboBox* box() const { return static_cast<QComboBox*>(widget()); }
+};
+
 // frmAbout: a dialog that holds the main window until it closes.
 class ModalDialog : public QAccessibleWidget {
 public:
@@ -68,6 +115,7 @@ QAccessibleInterface* Describe(const QString& className, QObject* object) {
     const QString name = object->objectName();
     if (className == QLatin1String("QLabel") && name == QLatin1String("lbProcess")) return new ProgressStrip(widget);
     if (className == QLatin1String("QLabel") && name.startsWith(QLatin1String("imgURL("))) return new Logo(widget);
+    if (className == QLatin1String("QComboBox") && name == QLatin1String("cbURL")) return new SiteChooser(widget);
     if (className == QLatin1String("frmAbout")) return new ModalDialog(widget);
     // A plain top-level widget reads as a filler, a pane of some other
     // window; readers announce and list windows by the window role.

@@ -1,7 +1,7 @@
 // What a screen reader is told beyond what the widgets say of themselves: the
 // main window is a window, the progress strip is a progress bar with a value,
-// the about window's logos are links that can be pressed, and the about
-// window is a modal dialog.
+// the about window's logos are links that can be pressed, its site list keeps
+// one name whatever site it shows, and the about window is a modal dialog.
 #pragma once
 
 class QWidget;

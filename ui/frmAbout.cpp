@@ -7,6 +7,7 @@
 
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QFile>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QKeyEvent>
@@ -81,6 +82,11 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
     setWindowIcon(QIcon(QStringLiteral(":/assets/about_icon.png")));
     setFixedSize(TwipsToPixels(6000), TwipsToPixels(3000));
     background_ = Picture(QStringLiteral(":/assets/about_background.jpg"));
+    // The notice and the contact lines exist only as pixels; a screen reader
+    // gets them as the window's description, written out by the same script
+    // that draws them.
+    QFile pictureText(QStringLiteral(":/assets/about_background.txt"));
+    if (pictureText.open(QIODevice::ReadOnly)) setAccessibleDescription(QString::fromUtf8(pictureText.readAll()).trimmed());
 
     lblTitle = MakeLabel(this, "lblTitle", TwipsRect(2160, 135, 0, 0).topLeft());
     lblTitle->setText(QStringLiteral("应用程序标题"));
@@ -114,6 +120,8 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
     for (const Link& link : kLinks) cbURL->addItem(QString::fromUtf8(link.entry));
     cbURL->setCurrentIndex(-1);
     cbURL->setEditText(QStringLiteral("欢迎访问"));
+    // Its text changes with the logo under the pointer; its name does not.
+    cbURL->setAccessibleName(QStringLiteral("相关网站"));
     // Only a choice from the list opens an address: finishing an edit whose
     // text happens to equal an entry must not select it.
     disconnect(cbURL->lineEdit(), &QLineEdit::editingFinished, cbURL, nullptr);

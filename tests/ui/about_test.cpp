@@ -41,6 +41,7 @@ private slots:
     void init();
     void cleanup();
     void opensFromTheAboutButtonWithTitleAndVersion();
+    void opensWithItsAccessKey();
     void hoverNamesTheSiteWithoutOpeningIt();
     void clickOnALogoOpensItsAddress_data();
     void clickOnALogoOpensItsAddress();
@@ -125,6 +126,22 @@ void AboutTest::opensFromTheAboutButtonWithTitleAndVersion() {
     });
 }
 
+void AboutTest::opensWithItsAccessKey() {
+    form_->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(form_.get()));
+    bool opened = false;
+    QTimer closer;  // runs inside the about window's own event loop
+    connect(&closer, &QTimer::timeout, [&] {
+        if (auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget())) {
+            opened = true;
+            about->close();
+        }
+    });
+    closer.start(0);
+    QTest::keyClick(form_.get(), Qt::Key_A, Qt::AltModifier);
+    QTRY_VERIFY(opened);
+}
+
 void AboutTest::hoverNamesTheSiteWithoutOpeningIt() {
     WithAboutOpen([this](frmAbout* about) {
         QTest::mouseMove(Logo(about, 3), QPoint(10, 10));
@@ -156,7 +173,9 @@ void AboutTest::choiceInTheListOpensTheSameAddress() {
         sites->setFocus();
         QTest::keyClick(sites, Qt::Key_Down);
         QTest::keyClick(sites, Qt::Key_Down);
-        QCOMPARE(browser_->opened, (QList<QUrl>{Carried(about, 0), Carried(about, 1)}));
+        QTest::keyClick(sites, Qt::Key_Up);
+        QCOMPARE(browser_->opened, (QList<QUrl>{Carried(about, 0), Carried(about, 1), Carried(about, 0)}));
+        QCOMPARE(sites->currentText(), sites->itemText(0));
         browser_->opened.clear();
         // A pick in the dropped-down list with the mouse.
         sites->showPopup();
@@ -226,6 +245,8 @@ void AboutTest::backgroundPressClosesLogoAndLabelPressesDoNot() {
         QTest::mousePress(pressed, Qt::MouseButton(button), {}, target.isEmpty() ? QPoint(300, 60) : QPoint(2, 2));
         QCOMPARE(!about->isVisible(), closes);
     });
+    // The button comes up again, so that the next case's pointer moves hover.
+    QTest::mouseRelease(form_.get(), Qt::MouseButton(button), {}, QPoint(2, 2));
 }
 
 void AboutTest::reopenedWindowStartsFresh() {
@@ -258,6 +279,28 @@ void AboutTest::screenReaderHearsModalDialogAndPressableLinks() {
         }
         QCOMPARE(browser_->opened.size(), frmAbout::kLinkCount);
         QVERIFY(about->isVisible());
+
+        // The texts that live only in the background picture.
+        const QString described = dialog->text(QAccessible::Description);
+        for (const char* drawn : {"单位编辑器", "修改前请备份资料文件", "editor@example.com", "www.example.com"})
+            QVERIFY2(described.contains(QString::fromUtf8(drawn)), drawn);
+
+        // The site list keeps its name while its text follows the pointer.
+        QAccessibleInterface* list = QAccessible::queryAccessibleInterface(sites);
+        QCOMPARE(list->role(), QAccessible::ComboBox);
+        QCOMPARE(list->text(QAccessible::Name), QStringLiteral("相关网站"));
+        QCOMPARE(list->text(QAccessible::Value), QStringLiteral("欢迎访问"));
+        QTest::mouseMove(Logo(about, 3), Logo(about, 3)->rect().center());
+        // A real platform moves the pointer itself; the move arrives a little later.
+        QTRY_COMPARE(list->text(QAccessible::Value), sites->itemText(3));
+        QCOMPARE(list->text(QAccessible::Name), QStringLiteral("相关网站"));
+        QCOMPARE(list->childCount(), 2);
+        QCOMPARE(list->child(1)->object(), sites->lineEdit());
+        QCOMPARE(list->child(1)->text(QAccessible::Value), sites->itemText(3));
+        list->actionInterface()->doAction(QAccessibleActionInterface::showMenuAction());
+        QTRY_VERIFY(sites->view()->isVisible());
+        QVERIFY(list->state().expanded);
+        sites->hidePopup();
     });
 }
 

@@ -110,7 +110,13 @@ private slots:
     void closeDuringASaveThatFailsKeepsTheWindow();
     void exitLeavesTheFileUnchanged();
     void tabOrderAndAccessKeys();
+    void tabKeyFollowsTheDesignedOrder_data();
+    void tabKeyFollowsTheDesignedOrder();
+    void accessKeysDoNothingWhileACommandRuns_data();
+    void accessKeysDoNothingWhileACommandRuns();
     void screenReaderHearsNamesAndProgress();
+    void barValueAtRestIsWhatTheBarShows_data();
+    void barValueAtRestIsWhatTheBarShows();
 };
 
 void Form1Test::controlsAsDesigned_data() {
@@ -631,6 +637,82 @@ void Form1Test::tabOrderAndAccessKeys() {
     QTRY_VERIFY(!editor.form->isVisible());
 }
 
+void Form1Test::tabKeyFollowsTheDesignedOrder_data() {
+    QTest::addColumn<bool>("read");
+    QTest::addColumn<QStringList>("order");  // from Text1(0) on; disabled buttons take no focus
+    const QStringList boxes = Strings({"Text1(0)", "Text1(1)", "Text1(2)", "Text1(3)", "Text1(5)", "Text1(6)",
+                                       "Text1(7)", "Text1(4)", "txtFind", "List2"});
+    QTest::newRow("before reading") << false << boxes + Strings({"cmdGetData", "Command1", "Command2"});
+    QTest::newRow("ready") << true << boxes + Strings({"cmdSave", "Command1", "Command2"});
+}
+
+void Form1Test::tabKeyFollowsTheDesignedOrder() {
+    QFETCH(bool, read);
+    QFETCH(QStringList, order);
+    Editor editor(GenerateRules({5, 0, 4}).bytes);
+    editor.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor.form.get()));
+    if (read) {
+        editor.read();
+        editor.box(0)->setFocus();
+    }
+    auto focused = [] { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); };
+    QStringList forward{focused()};
+    for (int i = 1; i <= order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+        forward << focused();
+    }
+    QCOMPARE(forward, order + QStringList{order.front()});  // and round again
+    QStringList backward{focused()};
+    for (int i = 1; i <= order.size(); ++i) {
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Backtab, Qt::ShiftModifier);
+        backward.prepend(focused());
+    }
+    QCOMPARE(backward, order + QStringList{order.front()});
+}
+
+void Form1Test::accessKeysDoNothingWhileACommandRuns_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<int>("key");
+    for (const auto& [command, save] : {std::pair{"read", false}, std::pair{"save", true}})
+        for (const auto& [name, key] : {std::pair{"R", Qt::Key_R}, std::pair{"S", Qt::Key_S},
+                                        std::pair{"A", Qt::Key_A}, std::pair{"X", Qt::Key_X}})
+            QTest::addRow("Alt+%s during %s", name, command) << save << int(key);
+}
+
+void Form1Test::accessKeysDoNothingWhileACommandRuns() {
+    QFETCH(bool, save);
+    QFETCH(int, key);
+    Editor editor(GenerateRules({200, 0, 4}).bytes);
+    editor.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor.form.get()));
+    if (save) editor.read();
+    const QList<QPushButton*> buttons{editor.get<QPushButton>("cmdGetData"), editor.get<QPushButton>("cmdSave"),
+                                      editor.get<QPushButton>("Command1"), editor.get<QPushButton>("Command2")};
+    bool pressed = false;
+    bool reacted = false;
+    QTimer presser;
+    connect(&presser, &QTimer::timeout, [&] {
+        if (QWidget* opened = QApplication::activeModalWidget()) {  // the about window, opened by mistake
+            reacted = true;
+            opened->close();
+        }
+        if (!editor.form->busy() || pressed) return;
+        pressed = true;
+        QTest::keyClick(editor.form.get(), Qt::Key(key), Qt::AltModifier);
+        // An access key pushes its button down at once and clicks it a moment later.
+        for (QPushButton* button : buttons) reacted |= button->isDown();
+        reacted |= QApplication::activeModalWidget() != nullptr;
+    });
+    presser.start(0);
+    save ? editor.save() : editor.read();
+    presser.stop();
+    QVERIFY(pressed);
+    QVERIFY(!reacted);
+    QVERIFY(editor.form->isVisible());
+    QCOMPARE(editor.get<QListWidget>("List2")->count(), 200);
+}
+
 void Form1Test::screenReaderHearsNamesAndProgress() {
     Editor editor(GenerateRules({0, 460800, 11}).bytes);
     auto nameOf = [](QWidget* widget) { return QAccessible::queryAccessibleInterface(widget)->text(QAccessible::Name); };
@@ -649,6 +731,7 @@ void Form1Test::screenReaderHearsNamesAndProgress() {
     auto* find = editor.get<QLineEdit>("txtFind");
     QCOMPARE(nameOf(find), find->toolTip());
     QCOMPARE(nameOf(editor.get<QListWidget>("List2")), QStringLiteral("单位列表"));
+    QCOMPARE(nameOf(editor.get<QGroupBox>("Frame1")), QStringLiteral("单位编辑区"));
 
     // The strip is a progress bar whose value a reader hears grow while reading.
     auto* strip = editor.get<QLabel>("lbProcess");
@@ -669,7 +752,37 @@ void Form1Test::screenReaderHearsNamesAndProgress() {
     QVERIFY2(values.size() > 20, qPrintable(QString::number(values.size())));
     QVERIFY(std::is_sorted(values.begin(), values.end()));
     QCOMPARE(values.last(), 100);
-    QCOMPARE(bar->valueInterface()->currentValue().toInt(), 100);
+}
+
+void Form1Test::barValueAtRestIsWhatTheBarShows_data() {
+    QTest::addColumn<QString>("command");
+    QTest::newRow("read") << QStringLiteral("read");
+    QTest::newRow("save") << QStringLiteral("save");
+}
+
+void Form1Test::barValueAtRestIsWhatTheBarShows() {
+    QFETCH(QString, command);
+    Editor editor(GenerateRules({0, 46080, 11}).bytes);
+    auto* strip = editor.get<QLabel>("lbProcess");
+    QAccessibleValueInterface* bar = QAccessible::queryAccessibleInterface(strip)->valueInterface();
+    QList<int> heard;
+    QTimer listen;
+    connect(&listen, &QTimer::timeout, [&] { heard << bar->currentValue().toInt(); });
+    listen.start(0);
+    editor.read();
+    if (command == QLatin1String("save")) {
+        heard.clear();
+        editor.save();
+    }
+    listen.stop();
+    // A tenth of the bar's full-scale file: it grew to a tenth of the scale.
+    QVERIFY(!heard.isEmpty() && *std::max_element(heard.begin(), heard.end()) >= 10);
+    // The bar rests 10 twips wide on the scale of the window's outer width:
+    // under one percent of it.
+    QCOMPARE(strip->width(), 1);
+    const int shown = qRound(100.0 * strip->width() / editor.form->frameGeometry().width());
+    QCOMPARE(shown, 0);
+    QCOMPARE(bar->currentValue().toInt(), shown);
 }
 
 QTEST_MAIN(Form1Test)

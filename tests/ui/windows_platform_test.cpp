@@ -40,6 +40,26 @@ QSize VisibleOuterSize(QWidget* window) {
     return {int(rect.right - rect.left), int(rect.bottom - rect.top)};
 }
 
+int ClientHeight(QWidget* window) {
+    RECT rect{};
+    GetClientRect(Handle(window), &rect);
+    return int(rect.bottom - rect.top);
+}
+
+// The desktop's DPI as Windows reports it: 96 at 100 %, 144 at 150 %.
+int ScreenDpi() {
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    return dpi;
+}
+
+// Twips, 1440 to the inch, in the screen's pixels.
+int TwipsToDevice(int twips) { return qRound(twips * ScreenDpi() / 1440.0); }
+
+// A length in the window's units in the screen's pixels.
+int DevicePixels(QWidget* window, int length) { return qRound(length * window->devicePixelRatioF()); }
+
 LONG_PTR Style(QWidget* window) { return GetWindowLongPtrW(Handle(window), GWL_STYLE); }
 LONG_PTR ExtendedStyle(QWidget* window) { return GetWindowLongPtrW(Handle(window), GWL_EXSTYLE); }
 
@@ -79,6 +99,7 @@ private slots:
     void outerHeightInTwips();
     void mainWindowHasAFixedBorder();
     void aboutWindowHasNoBorderAndNoTaskBarEntry();
+    void aboutWindowIsWholeAndSharpAtTheScreensDpi();
     void handCursorOverTheLogosOnly_data();
     void handCursorOverTheLogosOnly();
     void logoAddressReachesTheShell_data();
@@ -91,16 +112,15 @@ void WindowsPlatformTest::initTestCase() {
 
 void WindowsPlatformTest::outerHeightInTwips_data() {
     QTest::addColumn<bool>("save");
-    QTest::addColumn<int>("during");  // outer height in pixels while the command runs
-    QTest::addColumn<int>("after");
-    QTest::newRow("read") << false << 53 << 293;  // 800 twips, then 4400 twips
-    QTest::newRow("save") << true << 53 << 293;
+    QTest::newRow("read") << false;
+    QTest::newRow("save") << true;
 }
 
+// The strip of 800 twips and the working height of 4400 twips, in the
+// screen's own pixels at its DPI (Wine: LogPixels in the prefix); the client
+// area shows the whole bar in the strip and the whole of Frame1 when ready.
 void WindowsPlatformTest::outerHeightInTwips() {
     QFETCH(bool, save);
-    QFETCH(int, during);
-    QFETCH(int, after);
     ScratchFolder folder;
     MakeFolder(folder / "data");
     std::vector<std::string> lines;
@@ -112,25 +132,38 @@ void WindowsPlatformTest::outerHeightInTwips() {
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     auto* read = form.findChild<QPushButton*>(QStringLiteral("cmdGetData"));
     auto* write = form.findChild<QPushButton*>(QStringLiteral("cmdSave"));
+    auto* bar = form.findChild<QLabel*>(QStringLiteral("lbProcess"));
+    auto* frame = form.findChild<QWidget*>(QStringLiteral("Frame1"));
     if (save) read->click();
 
-    // Samples the height Windows gives the window while the command runs.
+    // Samples what Windows gives the window while the command runs.
     QSet<int> seen;
+    int barBottom = 0;
+    int lowestClient = INT_MAX;
     QTimer sampler;
     connect(&sampler, &QTimer::timeout, [&] {
-        if (form.busy()) seen << VisibleOuterSize(&form).height();
+        if (!form.busy()) return;
+        seen << VisibleOuterSize(&form).height();
+        barBottom = std::max(barBottom, DevicePixels(&form, bar->geometry().bottom() + 1));
+        lowestClient = std::min(lowestClient, ClientHeight(&form));
     });
     sampler.start(0);
     (save ? write : read)->click();
     sampler.stop();
+    qInfo("%d DPI: outer heights %d px while %s, %d px after; client %d px, bar to %d px, Frame1 to %d px",
+          ScreenDpi(), seen.isEmpty() ? -1 : *seen.begin(), save ? "saving" : "reading",
+          VisibleOuterSize(&form).height(), ClientHeight(&form), barBottom,
+          DevicePixels(&form, frame->geometry().bottom() + 1));
+    QVERIFY(barBottom > 0);
+    QVERIFY2(lowestClient >= barBottom, "the strip cuts the bar");
+    QVERIFY2(ClientHeight(&form) >= DevicePixels(&form, frame->geometry().bottom() + 1), "Frame1 is cut");
+
     // Qt takes the sizing border's width off the bottom as Windows 10 does not
-    // draw it; Wine draws it, so under Wine the window stands 4 px taller.
-    const char* wine = "Wine draws the bottom border that Qt takes for Windows 10's invisible sizing border";
-    if (RunningUnderWine()) QEXPECT_FAIL("", wine, Continue);
-    QCOMPARE(seen, QSet<int>{during});
-    if (RunningUnderWine()) QEXPECT_FAIL("", wine, Continue);
-    QCOMPARE(VisibleOuterSize(&form).height(), after);
-    if (RunningUnderWine()) QCOMPARE(VisibleOuterSize(&form).height(), after + 4);
+    // draw it; Wine draws it, 4 px at every DPI, so under Wine the window
+    // stands that much taller.
+    const int wineBorder = RunningUnderWine() ? 4 : 0;
+    QCOMPARE(seen, QSet<int>{TwipsToDevice(800) + wineBorder});
+    QCOMPARE(VisibleOuterSize(&form).height(), TwipsToDevice(4400) + wineBorder);
 }
 
 void WindowsPlatformTest::mainWindowHasAFixedBorder() {
@@ -159,13 +192,39 @@ void WindowsPlatformTest::aboutWindowHasNoBorderAndNoTaskBarEntry() {
     frmAbout about;
     about.show();
     QVERIFY(QTest::qWaitForWindowExposed(&about));
-    QCOMPARE(OuterSize(&about), QSize(400, 200));  // 6000 x 3000 twips, all of it client area
+    // 6000 x 3000 twips, all of it client area.
+    QCOMPARE(OuterSize(&about), QSize(TwipsToDevice(6000), TwipsToDevice(3000)));
     const LONG_PTR style = Style(&about);
     QCOMPARE(style & (WS_CAPTION | WS_BORDER | WS_DLGFRAME | WS_THICKFRAME), LONG_PTR(0));
     QVERIFY(style & WS_POPUP);
     const LONG_PTR extended = ExtendedStyle(&about);
     QVERIFY(extended & WS_EX_TOOLWINDOW);  // keeps it off the task bar
     QVERIFY(!(extended & WS_EX_APPWINDOW));
+}
+
+// Above 96 DPI the pictures of twice the pixels are drawn, at the designed
+// size; every control lies whole inside the window.
+void WindowsPlatformTest::aboutWindowIsWholeAndSharpAtTheScreensDpi() {
+    frmAbout about;
+    about.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&about));
+    const qreal pictureScale = ScreenDpi() > 96 ? 2 : 1;
+    qInfo("%d DPI: about window %dx%d px, scale %.2f", ScreenDpi(), OuterSize(&about).width(),
+          OuterSize(&about).height(), about.devicePixelRatioF());
+    const QList<QSize> logoSizes{{88, 31}, {88, 31}, {88, 32}, {88, 31}, {88, 31}};
+    for (int i = 0; i < frmAbout::kLinkCount; ++i) {
+        auto* logo = about.findChild<QLabel*>(QStringLiteral("imgURL(%1)").arg(i));
+        QCOMPARE(logo->pixmap().devicePixelRatio(), pictureScale);
+        QCOMPARE(logo->size(), logoSizes[i]);
+    }
+    const QImage drawn = about.grab().toImage();
+    QCOMPARE(drawn.size(), QSize(TwipsToDevice(6000), TwipsToDevice(3000)));
+    for (QWidget* control : about.findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+        if (control->isWindow()) continue;
+        QVERIFY2(about.rect().contains(control->geometry()), qPrintable(control->objectName()));
+        auto* label = qobject_cast<QLabel*>(control);
+        if (label && !label->text().isEmpty()) QVERIFY2(label->width() >= label->sizeHint().width(), qPrintable(control->objectName()));
+    }
 }
 
 void WindowsPlatformTest::handCursorOverTheLogosOnly_data() {
@@ -190,6 +249,8 @@ void WindowsPlatformTest::handCursorOverTheLogosOnly() {
     QCursor::setPos(about.mapToGlobal(QPoint(about.width() - 10, about.height() - 10)) + QPoint(40, 40));
     QTest::qWait(50);
     QCursor::setPos(target->mapToGlobal(inside));
+    // Windows draws the hand at the screen's scale, its finger tip with it.
+    if (hotSpot.x() >= 0) hotSpot = QPoint(qRound(hotSpot.x() * ScreenDpi() / 96.0), hotSpot.y());
     QTRY_COMPARE_WITH_TIMEOUT(CursorHotSpot(), hotSpot, 3000);
 }
 

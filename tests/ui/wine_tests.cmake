@@ -4,25 +4,50 @@
 # wine_windows; test.sh gives it a private Xvfb). windows_platform_test checks
 # what only the real platform shows and runs in the second pass alone.
 qt_add_executable(windows_platform_test windows_platform_test.cpp)
-target_link_libraries(windows_platform_test PRIVATE ui test_support Qt6::Test dwmapi)
+target_link_libraries(windows_platform_test PRIVATE ui test_support Qt6::Test dwmapi gdi32)
+# Keys sent through Windows (SendInput), also on the windows platform only.
+qt_add_executable(windows_keys_test windows_keys_test.cpp)
+target_link_libraries(windows_keys_test PRIVATE ui rules_generator test_support Qt6::Test)
 
-set(wine_prefix ${CMAKE_BINARY_DIR}/wineprefix)
-add_test(NAME wine_prefix COMMAND ${PROJECT_SOURCE_DIR}/tools/wine_prefix.sh ${wine_prefix})
-set_tests_properties(wine_prefix PROPERTIES FIXTURES_SETUP wine_prefix LABELS "wine_offscreen;wine_windows")
+# One Wine prefix per desktop DPI: 96 (100 %), and 144 and 192 for Windows'
+# display scales of 150 % and 200 %.
+function(tarvenor_wine_prefix dpi out)
+    set(suffix "")
+    set(labels "wine_offscreen;wine_windows")
+    if(NOT dpi EQUAL 96)
+        set(suffix "_dpi${dpi}")
+        set(labels wine_windows)  # only the windows platform sees the DPI
+    endif()
+    set(prefix ${CMAKE_BINARY_DIR}/wineprefix${suffix})
+    add_test(NAME wine_prefix${suffix} COMMAND ${PROJECT_SOURCE_DIR}/tools/wine_prefix.sh ${prefix} ${dpi})
+    set_tests_properties(wine_prefix${suffix} PROPERTIES FIXTURES_SETUP wine_prefix${suffix} LABELS "${labels}")
+    set(${out} ${prefix} PARENT_SCOPE)
+endfunction()
+tarvenor_wine_prefix(96 wine_prefix)
 
 # The tests load Qt's DLLs and the compiler's runtime DLLs from where they are.
 include(${PROJECT_SOURCE_DIR}/cmake/windows_deploy.cmake)
 tarvenor_windows_dll_dirs(dll_dirs)
 string(REPLACE ";" "|" dll_dirs "${dll_dirs}")
 
+# tarvenor_wine_test(test platform [dpi])
 function(tarvenor_wine_test name platform)
-    add_test(NAME ${name}_${platform}
+    set(dpi 96)
+    if(ARGC GREATER 2)
+        set(dpi ${ARGV2})
+    endif()
+    set(suffix "")
+    if(NOT dpi EQUAL 96)
+        set(suffix "_dpi${dpi}")
+    endif()
+    set(test ${name}_${platform}${suffix})
+    add_test(NAME ${test}
              COMMAND ${CMAKE_COMMAND} -DTEST=$<TARGET_FILE:${name}> -DPLATFORM=${platform}
-                     -DLOG=${CMAKE_CURRENT_BINARY_DIR}/logs/${name}_${platform}.txt
-                     -DWINEPREFIX=${wine_prefix} "-DDLL_DIRS=${dll_dirs}"
+                     -DLOG=${CMAKE_CURRENT_BINARY_DIR}/logs/${test}.txt
+                     -DWINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix${suffix} "-DDLL_DIRS=${dll_dirs}"
                      -P ${CMAKE_CURRENT_SOURCE_DIR}/run_under_wine.cmake)
-    set_tests_properties(${name}_${platform} PROPERTIES LABELS wine_${platform} FIXTURES_REQUIRED wine_prefix
-                                                        TIMEOUT 1800)
+    set_tests_properties(${test} PROPERTIES LABELS wine_${platform} FIXTURES_REQUIRED wine_prefix${suffix}
+                                            TIMEOUT 1800)
 endfunction()
 
 foreach(name form1_test about_test hardening_test encoding_test)
@@ -30,3 +55,10 @@ foreach(name form1_test about_test hardening_test encoding_test)
     tarvenor_wine_test(${name} windows)
 endforeach()
 tarvenor_wine_test(windows_platform_test windows)
+tarvenor_wine_test(windows_keys_test windows)
+# High DPI: what Windows itself measures of both windows, on desktops of 150 %
+# and 200 %.
+foreach(dpi 144 192)
+    tarvenor_wine_prefix(${dpi} unused)
+    tarvenor_wine_test(windows_platform_test windows ${dpi})
+endforeach()

@@ -1,0 +1,226 @@
+// Keys as a Windows user presses them, sent through Windows itself
+// (SendInput) rather than handed to Qt: the access keys of the four buttons,
+// and that they push nothing while Read or Save runs; Tab through the
+// designed order; in the about window the arrow keys choosing sites and
+// Escape leaving it open. Runs with -platform windows.
+#include "Form1.h"
+#include "frmAbout.h"
+
+#include "rules_generator.h"
+#include "test_files.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QListWidget>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include <windows.h>
+
+#include <vector>
+
+namespace {
+
+// Presses the keys in order and lets them go in reverse order, as a hand does.
+void Press(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> inputs;
+    for (WORD key : keys) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = key;
+        inputs.push_back(input);
+    }
+    for (auto key = std::rbegin(keys); key != std::rend(keys); ++key) {
+        INPUT input{};
+        input.type = INPUT_KEYBOARD;
+        input.ki.wVk = *key;
+        input.ki.dwFlags = KEYEVENTF_KEYUP;
+        inputs.push_back(input);
+    }
+    SendInput(UINT(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
+// Brings the window to the front, where Windows sends the keys.
+bool Foreground(QWidget* window) {
+    window->activateWindow();
+    SetForegroundWindow(reinterpret_cast<HWND>(window->winId()));
+    return QTest::qWaitForWindowActive(window);
+}
+
+QString Focused() { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); }
+
+// Under Wine, addresses opened through the shell land in this file of the
+// Wine prefix (tools/wine_prefix.sh).
+QString ShellAddressLog() {
+    const QString prefix = qEnvironmentVariable("WINEPREFIX");
+    if (prefix.isEmpty()) return {};
+    return QStringLiteral("Z:") + QDir::toNativeSeparators(prefix + QStringLiteral("/opened-addresses.txt"));
+}
+
+QStringList LoggedAddresses(const QString& log) {
+    QFile file(log);
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+}
+
+// A program folder with a generated rules file, and the main window on it.
+struct Editor {
+    explicit Editor(std::size_t units) {
+        MakeFolder(folder / "data");
+        WriteBytes(folder / "data/unitrules.xml", GenerateRules({units, 0, 4}).bytes);
+        form = std::make_unique<Form1>(QString::fromStdString(folder.path()));
+        form->show();
+    }
+    QPushButton* button(const char* name) const { return form->findChild<QPushButton*>(QString::fromLatin1(name)); }
+    ScratchFolder folder;
+    std::unique_ptr<Form1> form;
+};
+
+}  // namespace
+
+class WindowsKeysTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void accessKeysClickTheirButtons();
+    void accessKeysDoNothingWhileACommandRuns_data();
+    void accessKeysDoNothingWhileACommandRuns();
+    void tabFollowsTheDesignedOrder();
+    void aboutWindowArrowsChooseSitesAndEscapeKeepsItOpen();
+};
+
+void WindowsKeysTest::initTestCase() {
+    if (QGuiApplication::platformName() != QLatin1String("windows")) QSKIP("needs -platform windows");
+}
+
+void WindowsKeysTest::accessKeysClickTheirButtons() {
+    Editor editor(5);
+    QVERIFY(Foreground(editor.form.get()));
+    Press({VK_MENU, 'R'});
+    QTRY_COMPARE(editor.form->findChild<QListWidget*>(QStringLiteral("List2"))->count(), 5);
+    const std::string file = editor.folder / "data/unitrules.xml";
+    std::filesystem::remove(Fs(file));
+    Press({VK_MENU, 'S'});
+    QTRY_VERIFY(std::filesystem::exists(Fs(file)));
+
+    bool aboutOpened = false;
+    QTimer closer;  // runs inside the about window's own event loop
+    connect(&closer, &QTimer::timeout, [&] {
+        if (auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget())) {
+            aboutOpened = true;
+            about->close();
+        }
+    });
+    closer.start(0);
+    Press({VK_MENU, 'A'});
+    QTRY_VERIFY(aboutOpened);
+    closer.stop();
+
+    QVERIFY(Foreground(editor.form.get()));
+    Press({VK_MENU, 'X'});
+    QTRY_VERIFY(!editor.form->isVisible());
+}
+
+void WindowsKeysTest::accessKeysDoNothingWhileACommandRuns_data() {
+    QTest::addColumn<bool>("save");
+    QTest::addColumn<int>("key");
+    for (const auto& [command, save] : {std::pair{"read", false}, std::pair{"save", true}})
+        for (const char key : {'R', 'S', 'A', 'X'})
+            QTest::addRow("Alt+%c during %s", key, command) << save << int(key);
+}
+
+void WindowsKeysTest::accessKeysDoNothingWhileACommandRuns() {
+    QFETCH(bool, save);
+    QFETCH(int, key);
+    Editor editor(300);
+    QVERIFY(Foreground(editor.form.get()));
+    if (save) editor.button("cmdGetData")->click();
+    const QList<QPushButton*> buttons{editor.button("cmdGetData"), editor.button("cmdSave"), editor.button("Command1"),
+                                      editor.button("Command2")};
+    bool sent = false;
+    bool arrivedWhileBusy = false;
+    bool reacted = false;
+    // Where the key arrives: an access key that matches pushes its button
+    // down at once, before the key itself is delivered.
+    struct KeyWatch : QObject {
+        std::function<void()> arrived;
+        int key = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            if (event->type() == QEvent::KeyRelease && static_cast<QKeyEvent*>(event)->key() == key) arrived();
+            return false;
+        }
+    } watch;
+    watch.key = key;
+    watch.arrived = [&] {
+        arrivedWhileBusy |= editor.form->busy();
+        for (QPushButton* button : buttons) reacted |= button->isDown();
+    };
+    qApp->installEventFilter(&watch);
+    QTimer presser;
+    connect(&presser, &QTimer::timeout, [&] {
+        if (QWidget* opened = QApplication::activeModalWidget()) {  // the about window, opened by mistake
+            reacted = true;
+            opened->close();
+        }
+        if (!editor.form->busy() || sent) return;
+        sent = true;
+        Press({VK_MENU, WORD(key)});
+    });
+    presser.start(0);
+    editor.button(save ? "cmdSave" : "cmdGetData")->click();
+    presser.stop();
+    qApp->removeEventFilter(&watch);
+    QVERIFY(sent);
+    QVERIFY2(arrivedWhileBusy, "the key came after the command: make the file longer");
+    QVERIFY(!reacted);
+    QVERIFY(editor.form->isVisible());
+}
+
+void WindowsKeysTest::tabFollowsTheDesignedOrder() {
+    Editor editor(5);
+    QVERIFY(Foreground(editor.form.get()));
+    QCOMPARE(Focused(), QStringLiteral("Text1(0)"));
+    const QStringList order{QStringLiteral("Text1(1)"), QStringLiteral("Text1(2)"), QStringLiteral("Text1(3)"),
+                            QStringLiteral("Text1(5)"), QStringLiteral("Text1(6)"), QStringLiteral("Text1(7)"),
+                            QStringLiteral("Text1(4)"), QStringLiteral("txtFind"),  QStringLiteral("List2"),
+                            QStringLiteral("cmdGetData"), QStringLiteral("Command1"), QStringLiteral("Command2"),
+                            QStringLiteral("Text1(0)")};
+    for (const QString& next : order) {
+        Press({VK_TAB});
+        QTRY_COMPARE(Focused(), next);
+    }
+    Press({VK_SHIFT, VK_TAB});
+    QTRY_COMPARE(Focused(), QStringLiteral("Command2"));
+}
+
+void WindowsKeysTest::aboutWindowArrowsChooseSitesAndEscapeKeepsItOpen() {
+    const QString log = ShellAddressLog();
+    if (log.isEmpty()) QSKIP("the shell's browser is only stood in for under Wine");
+    QFile::remove(log);
+    frmAbout about;
+    about.show();
+    QVERIFY(Foreground(&about));
+    auto* sites = about.findChild<QComboBox*>(QStringLiteral("cbURL"));
+    QTRY_VERIFY(sites->hasFocus());
+    Press({VK_DOWN});
+    QTRY_COMPARE(sites->currentIndex(), 0);
+    Press({VK_DOWN});
+    QTRY_COMPARE(sites->currentIndex(), 1);
+    Press({VK_UP});
+    QTRY_COMPARE(sites->currentIndex(), 0);
+    const QStringList expected{about.findChild<QWidget*>(QStringLiteral("imgURL(0)"))->property("Tag").toString(),
+                               about.findChild<QWidget*>(QStringLiteral("imgURL(1)"))->property("Tag").toString(),
+                               about.findChild<QWidget*>(QStringLiteral("imgURL(0)"))->property("Tag").toString()};
+    QTRY_COMPARE_WITH_TIMEOUT(LoggedAddresses(log), expected, 20000);
+    Press({VK_ESCAPE});
+    // Escape has gone through when a key pressed after it has.
+    Press({VK_DOWN});
+    QTRY_COMPARE(sites->currentIndex(), 1);
+    QVERIFY(about.isVisible());
+}
+
+QTEST_MAIN(WindowsKeysTest)
+#include "windows_keys_test.moc"
