@@ -10,6 +10,7 @@
 #include "test_files.h"
 #include "unit_records.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QLabel>
@@ -99,6 +100,7 @@ private slots:
     void outerHeightInTwips();
     void mainWindowHasAFixedBorder();
     void aboutWindowHasNoBorderAndNoTaskBarEntry();
+    void aboutWindowIsOwnedByTheMainWindow();
     void aboutWindowIsWholeAndSharpAtTheScreensDpi();
     void handCursorOverTheLogosOnly_data();
     void handCursorOverTheLogosOnly();
@@ -204,6 +206,33 @@ void WindowsPlatformTest::aboutWindowHasNoBorderAndNoTaskBarEntry() {
 
 // Above 96 DPI the pictures of twice the pixels are drawn, at the designed
 // size; every control lies whole inside the window.
+// Opened by a click on About, the about window is owned by the main window,
+// which Windows then never puts above it; it still has no task-bar entry.
+void WindowsPlatformTest::aboutWindowIsOwnedByTheMainWindow() {
+    ScratchFolder folder;
+    MakeFolder(folder / "data");
+    WriteBytes(folder / "data/unitrules.xml", CrlfBytes(UnitRecord("Archer")));
+    Form1 form(QString::fromStdString(folder.path()));
+    form.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    HWND owner = nullptr;
+    LONG_PTR extended = 0;
+    bool seen = false;
+    QTimer::singleShot(0, [&] {
+        auto* about = qobject_cast<frmAbout*>(QApplication::activeModalWidget());
+        if (!about) return;
+        seen = QTest::qWaitForWindowExposed(about);
+        owner = GetWindow(Handle(about), GW_OWNER);
+        extended = ExtendedStyle(about);
+        about->close();
+    });
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("Command1")), Qt::LeftButton);
+    QVERIFY(seen);
+    QCOMPARE(owner, Handle(&form));
+    QVERIFY(extended & WS_EX_TOOLWINDOW);
+    QVERIFY(!(extended & WS_EX_APPWINDOW));
+}
+
 void WindowsPlatformTest::aboutWindowIsWholeAndSharpAtTheScreensDpi() {
     frmAbout about;
     about.show();
