@@ -58,9 +58,9 @@ bool IsValidUtf8(std::string_view bytes) {
     return true;
 }
 
-}  // namespace
-
-bool FileEncoding::KeepsAscii(const EncodingConverter& converter) {
+// True when the converter reads and writes every byte below 0x80 as that
+// ASCII character.
+bool KeepsAscii(const EncodingConverter& converter) {
     std::string all;
     QString allText;
     for (unsigned b = 0; b < 0x80; ++b) {
@@ -77,6 +77,8 @@ bool FileEncoding::KeepsAscii(const EncodingConverter& converter) {
     // differently after others.
     return converter.Decode(all) == allText && converter.Encode(allText) == all;
 }
+
+}  // namespace
 
 FileEncoding::FileEncoding(std::shared_ptr<const EncodingConverter> converter, ByteForm floor)
     : converter_(std::move(converter)), form_(Stricter(floor, LeadByteForm(*converter_))) {}

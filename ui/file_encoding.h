@@ -41,10 +41,6 @@ public:
     // The declared encoding in use, empty for the system's code page.
     const QString& name() const { return name_; }
 
-    // For tests: true when the converter reads and writes every byte below
-    // 0x80 as that ASCII character.
-    static bool KeepsAscii(const EncodingConverter& converter);
-
 private:
     FileEncoding(std::shared_ptr<const EncodingConverter> converter, ByteForm floor);
 

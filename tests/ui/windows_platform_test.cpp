@@ -5,6 +5,7 @@
 // reaching the shell. Runs with -platform windows; under Wine, Wine's frame
 // metrics stand in for Windows'.
 #include "Form1.h"
+#include "editor_fixture.h"
 #include "frmAbout.h"
 
 #include "test_files.h"
@@ -169,11 +170,8 @@ void WindowsPlatformTest::outerHeightInTwips() {
 }
 
 void WindowsPlatformTest::mainWindowHasAFixedBorder() {
-    ScratchFolder folder;
-    MakeFolder(folder / "data");
-    WriteBytes(folder / "data/unitrules.xml", CrlfBytes(UnitRecord("Archer")));
-    Form1 form(QString::fromStdString(folder.path()));
-    form.show();
+    Editor editor(UnitRecord("Archer"));
+    Form1& form = *editor.form;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     const LONG_PTR style = Style(&form);
     QVERIFY(style & WS_CAPTION);
@@ -209,11 +207,8 @@ void WindowsPlatformTest::aboutWindowHasNoBorderAndNoTaskBarEntry() {
 // Opened by a click on About, the about window is owned by the main window,
 // which Windows then never puts above it; it still has no task-bar entry.
 void WindowsPlatformTest::aboutWindowIsOwnedByTheMainWindow() {
-    ScratchFolder folder;
-    MakeFolder(folder / "data");
-    WriteBytes(folder / "data/unitrules.xml", CrlfBytes(UnitRecord("Archer")));
-    Form1 form(QString::fromStdString(folder.path()));
-    form.show();
+    Editor editor(UnitRecord("Archer"));
+    Form1& form = *editor.form;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     HWND owner = nullptr;
     LONG_PTR extended = 0;
