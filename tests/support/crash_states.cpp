@@ -42,12 +42,13 @@ std::string FromHex(const std::string& hex) {
 }
 
 struct Op {
-    enum Kind { kCreate, kRename, kLink, kUnlink, kWrite, kTruncate } kind;
+    // kGrow: a write's new end of file, which may persist without its data.
+    enum Kind { kCreate, kRename, kLink, kUnlink, kWrite, kGrow, kTruncate } kind;
     std::size_t call;     // 1-based index of the call that made it
     std::string name;     // name operations: the name made, renamed or removed
     std::string to;       // rename: the new name
     int inode = -1;
-    std::uint64_t offset = 0;  // write: where; truncate: the new size
+    std::uint64_t offset = 0;  // write: where; grow, truncate: the new size
     std::string data = {};
     bool names() const { return kind <= kUnlink; }
 };
@@ -70,9 +71,11 @@ struct Program {
 Program Cut(const Tree& before, const std::string& recording) {
     Program p;
     std::map<std::string, int> names;
+    std::vector<std::uint64_t> sizes;  // inode -> size as the program saw it
     for (const auto& [name, bytes] : before.files) {
         names[name] = static_cast<int>(p.initial.size());
         p.initial.push_back(bytes);
+        sizes.push_back(bytes.size());
     }
     struct Open {
         int inode = -1;
@@ -110,13 +113,16 @@ Program Cut(const Tree& before, const std::string& recording) {
                 if (names.count(path)) Refuse("created " + path + ", which was already there");
                 open.inode = static_cast<int>(p.initial.size());
                 p.initial.emplace_back();
+                sizes.push_back(0);
                 names[path] = open.inode;
                 p.ops.push_back({Op::kCreate, call, path, {}, open.inode});
             } else {
                 if (!names.count(path)) Refuse("opened " + path + ", which is not there");
                 open.inode = names[path];
-                if (std::stoul(flags, nullptr, 8) & 01000 /* O_TRUNC */)
+                if (std::stoul(flags, nullptr, 8) & 01000 /* O_TRUNC */) {
                     p.ops.push_back({Op::kTruncate, call, {}, {}, open.inode, 0});
+                    sizes[static_cast<std::size_t>(open.inode)] = 0;
+                }
             }
             fds[fd] = open;
         } else if (verb == "write") {
@@ -130,6 +136,11 @@ Program Cut(const Tree& before, const std::string& recording) {
             for (std::size_t done = 0; done < data.size();) {
                 const std::uint64_t at = offset + done;
                 const std::size_t piece = std::min<std::size_t>(data.size() - done, kBlock - at % kBlock);
+                std::uint64_t& size = sizes[static_cast<std::size_t>(open.inode)];
+                if (at + piece > size) {
+                    size = at + piece;
+                    p.ops.push_back({Op::kGrow, call, {}, {}, open.inode, size});
+                }
                 p.ops.push_back({Op::kWrite, call, {}, {}, open.inode, at, data.substr(done, piece)});
                 done += piece;
             }
@@ -137,7 +148,10 @@ Program Cut(const Tree& before, const std::string& recording) {
             int fd = -1;
             std::uint64_t size = 0;
             in >> fd >> size;
-            p.ops.push_back({Op::kTruncate, call, {}, {}, fileOf(fd).inode, size});
+            const int inode = fileOf(fd).inode;
+            if (inode < 0) Refuse("a truncation of a folder");
+            p.ops.push_back({Op::kTruncate, call, {}, {}, inode, size});
+            sizes[static_cast<std::size_t>(inode)] = size;
         } else if (verb == "fsync" || verb == "fdatasync") {
             int fd = -1;
             in >> fd;
@@ -201,6 +215,10 @@ void ApplyData(std::string& bytes, const Op& op) {
         bytes.resize(op.offset, '\0');
         return;
     }
+    if (op.kind == Op::kGrow) {
+        if (bytes.size() < op.offset) bytes.resize(op.offset, '\0');
+        return;
+    }
     if (bytes.size() < op.offset + op.data.size()) bytes.resize(op.offset + op.data.size(), '\0');
     std::copy(op.data.begin(), op.data.end(), bytes.begin() + static_cast<std::ptrdiff_t>(op.offset));
 }
@@ -237,6 +255,8 @@ bool Inexact(const std::vector<const Op*>& ops) {
     std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
     for (const Op* op : ops) {
         if (op->kind == Op::kTruncate) return true;
+        // A kept size adds zeros that a kept piece over them overwrites.
+        if (op->kind == Op::kGrow) continue;
         spans.emplace_back(op->offset, op->offset + op->data.size());
     }
     std::sort(spans.begin(), spans.end());

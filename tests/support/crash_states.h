@@ -6,7 +6,9 @@
 //   created under a name, a rename, a link, an unlink) belongs to its folder;
 //   a data operation (a write, a truncation) belongs to its file. A write is
 //   cut at every 4096-byte block boundary of the file, and each piece is an
-//   operation of its own: a write may persist in part, block by block.
+//   operation of its own: a write may persist in part, block by block. A
+//   piece that lengthens the file makes one more operation, the new size,
+//   which may persist without the piece's bytes.
 // - fsync or fdatasync of a file makes its data operations issued before it
 //   durable (its data and size), not its name; fsync of a folder makes the
 //   name operations in it issued before durable; sync makes everything
@@ -17,7 +19,8 @@
 //   atomic, a write piece is all there or not there. The kept operations
 //   apply in the order they were made; bytes of a file below a kept piece
 //   whose earlier pieces were lost read as zeros (a hole), as do the bytes a
-//   file grows by when only its size persisted.
+//   file grows by when only its new size persisted (where a file system would
+//   show zeros or garbage, both are neither the old file nor the new one).
 // - close persists nothing. Permissions, owners and extended attributes are
 //   recorded but not part of a state: only names and bytes are checked.
 //
@@ -27,10 +30,11 @@
 // every prefix in the order they were made, every "all but one", and every
 // single one. For pieces that do not overlap (a save writing its file from
 // front to back) this loses no outcome: each block then shows either its new
-// bytes or what lay below, whatever else was lost, so a state is whole only
-// if every piece that changes a byte is kept, and every piece whose loss
-// alone would spoil the file is found lost by an "all but one". Groups bound
-// with overlapping pieces or truncations are counted apart (inexactGroups).
+// bytes or what lay below (zeros when only the size was kept), whatever else
+// was lost, so a state is whole only if every piece that changes a byte is
+// kept, and every piece whose loss alone would spoil the file is found lost
+// by an "all but one". Groups bound with overlapping pieces or truncations
+// are counted apart (inexactGroups).
 #pragma once
 
 #include <cstddef>
