@@ -82,9 +82,17 @@ Verdict Judge(const Recorded& r, const Tree& state, bool final) {
     return final ? kOldAfterSuccess : kOld;
 }
 
+// A state in a few words: each name with its size.
+std::string Describe(const Tree& state, bool final) {
+    std::string text = final ? "after the run:" : "during the run:";
+    for (const auto& [name, bytes] : state.files) text += " " + name + " (" + std::to_string(bytes.size()) + " bytes)";
+    return text;
+}
+
 struct Tally {
     crash_states::Exploration exploration;
     std::size_t count[kVerdicts] = {};
+    std::string firstBad;  // the first state that held neither version, described
     std::string Summary() const {
         std::string text = std::to_string(exploration.calls) + " calls, " + std::to_string(exploration.operations) +
                            " operations, " + std::to_string(exploration.combinations) + " crash states (" +
@@ -92,6 +100,7 @@ struct Tally {
         for (int v = 0; v < kVerdicts; ++v)
             if (count[v]) text += std::string(" ") + kVerdictNames[v] + " " + std::to_string(count[v]) + ",";
         text.back() = '.';
+        if (!firstBad.empty()) text += " First bad state, " + firstBad;
         return text;
     }
 };
@@ -129,6 +138,8 @@ Tally ExploreAndCheck(const Recorded& r, bool saveAgain) {
     tally.exploration = crash_states::Explore(r.before, r.recording, [&](const Tree& state, bool final) {
         const Verdict verdict = Judge(r, state, final);
         ++tally.count[verdict];
+        if (verdict > kNew && tally.firstBad.empty())
+            tally.firstBad = std::string(kVerdictNames[verdict]) + ", " + Describe(state, final);
         if (saveAgain && verdict <= kNew) ExpectReadAndSavedAgain(state, root, index++);
     });
     std::filesystem::remove_all(root);
