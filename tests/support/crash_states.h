@@ -1,6 +1,6 @@
 // The states a file system may be left in by a power cut or a kernel crash
 // at any moment of a recorded run (fs_recorder.cpp), under a conservative
-// persistence model:
+// persistence model (the abstract one of the ALICE study, OSDI 2014):
 //
 // - The recorded calls are cut into operations. A name operation (a file
 //   created under a name, a rename, a link, an unlink) belongs to its folder;
@@ -17,18 +17,19 @@
 //   subset may be lost, whatever their order (a later one may persist without
 //   an earlier one). Each kept operation is whole: a rename or a link is
 //   atomic, a write piece is all there or not there. The kept operations
-//   apply in the order they were made; bytes of a file below a kept piece
-//   whose earlier pieces were lost read as zeros (a hole), as do the bytes a
-//   file grows by when only its new size persisted (where a file system would
-//   show zeros or garbage, both are neither the old file nor the new one).
+//   apply in the order they were made; the bytes of lost pieces below the
+//   file's kept size read as zeros (a hole; where a real file system shows
+//   garbage instead, that is neither the old file nor the new one either).
+//   A crash in the middle of a call is a crash after it with part of its
+//   operations lost.
 // - close persists nothing. Permissions, owners and extended attributes are
 //   recorded but not part of a state: only names and bytes are checked.
 //
-// Bound: the names of a folder are enumerated in every subset (at most 2^16),
-// and so are the data operations of a file up to kExhaustivePieces. Beyond
-// that a file's lost operations are taken from representatives: none, all,
-// every prefix in the order they were made, every "all but one", and every
-// single one. For pieces that do not overlap (a save writing its file from
+// Bound: the name operations not yet durable are enumerated in every subset
+// (at most 16 of them, else the exploration refuses), and so are the data
+// operations of a file up to kExhaustivePieces. Beyond that a file's lost
+// operations are taken from representatives: none, all, every prefix in the
+// order they were made, every "all but one", and every single one. For pieces that do not overlap (a save writing its file from
 // front to back) this loses no outcome: each block then shows either its new
 // bytes or what lay below (zeros when only the size was kept), whatever else
 // was lost, so a state is whole only if every piece that changes a byte is
