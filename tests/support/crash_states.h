@@ -17,9 +17,10 @@
 //   subset may be lost, whatever their order (a later one may persist without
 //   an earlier one). Each kept operation is whole: a rename or a link is
 //   atomic, a write piece is all there or not there. The kept operations
-//   apply in the order they were made; the bytes of lost pieces below the
-//   file's kept size read as zeros (a hole; where a real file system shows
-//   garbage instead, that is neither the old file nor the new one either).
+//   apply in the order they were made. A lost piece leaves what lay below
+//   it: the file's earlier bytes, or zeros (a hole) where the file has grown
+//   past them; where a real file system shows garbage instead, that is
+//   neither the old file nor the new one either.
 //   A crash in the middle of a call is a crash after it with part of its
 //   operations lost.
 // - close persists nothing. Permissions, owners and extended attributes are
