@@ -18,7 +18,7 @@ namespace {
 // Which window the desktop has given the focus. Qt reports it for every
 // platform but X11, where Qt itself passes the focus of a blocked window on
 // to the modal window and reports nothing; there the X server's focus events
-// tell it.
+// tell it, and only they: Qt's reports come later and would be out of order.
 class Watch : public QObject, public QAbstractNativeEventFilter {
 public:
     Watch(QWidget* modal, std::function<void()> showAnew)
@@ -26,11 +26,14 @@ public:
         grace_.setSingleShot(true);
         grace_.setInterval(kGraceMs);
         connect(&grace_, &QTimer::timeout, this, &Watch::GraceOver);
+#ifdef TARVENOR_X11
+        if (QGuiApplication::platformName() == QLatin1String("xcb")) {
+            qGuiApp->installNativeEventFilter(this);
+            return;
+        }
+#endif
         connect(qGuiApp, &QGuiApplication::focusWindowChanged, this,
                 [this](QWindow* window) { FocusMoved(window && Owner() && window == Owner()->windowHandle()); });
-#ifdef TARVENOR_X11
-        if (QGuiApplication::platformName() == QLatin1String("xcb")) qGuiApp->installNativeEventFilter(this);
-#endif
     }
     ~Watch() override { qGuiApp->removeNativeEventFilter(this); }
     Watch(const Watch&) = delete;

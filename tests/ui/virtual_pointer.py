@@ -97,10 +97,14 @@ def main(argv):
         x, y = int(x), int(y)
         if verb != "click":
             raise SystemExit("unknown action " + verb)
-        wayland.send(pointer, 1, struct.pack("<IIIII", now(), x, y, width, height))  # motion_absolute
-        wayland.send(pointer, 4)  # frame
-        wayland.roundtrip()
-        time.sleep(0.2)
+        # XWayland also moves its pointer by the jump, once more: a last
+        # step of one pixel leaves it where it belongs.
+        for at in ((x + 1, y), (x, y)):
+            wayland.send(pointer, 1, struct.pack("<IIIII", now(), at[0], at[1], width, height))  # motion_absolute
+            wayland.send(pointer, 4)  # frame
+            wayland.roundtrip()
+            time.sleep(0.1)
+        time.sleep(0.1)
         for state in (1, 0):
             wayland.send(pointer, 2, struct.pack("<III", now(), BTN_LEFT, state))  # button
             wayland.send(pointer, 4)

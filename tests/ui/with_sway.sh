@@ -17,6 +17,8 @@ chmod 700 "$runtime"
 sway_pid=
 cleanup() {
     if [ -n "$sway_pid" ]; then
+        # XWayland is sway's child; it ends with sway, or is ended here.
+        children=$(pgrep -P "$sway_pid" || true)
         kill "$sway_pid" 2>/dev/null || true
         for i in $(seq 1 50); do
             kill -0 "$sway_pid" 2>/dev/null || break
@@ -24,6 +26,13 @@ cleanup() {
         done
         kill -KILL "$sway_pid" 2>/dev/null || true
         wait "$sway_pid" 2>/dev/null || true
+        for child in $children; do
+            for i in $(seq 1 50); do
+                kill -0 "$child" 2>/dev/null || break
+                sleep 0.1
+            done
+            kill -KILL "$child" 2>/dev/null || true
+        done
     fi
     rm -rf "$runtime"
 }
@@ -35,10 +44,10 @@ if [ "$(id -u)" -eq 0 ]; then
     id -u "$user" >/dev/null 2>&1 ||
         useradd --system --user-group --no-create-home --home-dir /nonexistent --shell /usr/sbin/nologin "$user" ||
         id -u "$user" >/dev/null  # made meanwhile by a test run beside this one
-    as_user() { setpriv --reuid="$user" --regid="$user" --clear-groups -- "$@"; }
+    as_user="setpriv --reuid=$user --regid=$user --clear-groups --"
 else
     user=$(id -un)
-    as_user() { "$@"; }
+    as_user=
 fi
 # The test runs from the runtime folder: the build tree may sit where the
 # user cannot reach (under /root).
@@ -61,7 +70,8 @@ chown "$user" "$runtime/config"
 unset DISPLAY WAYLAND_DISPLAY SWAYSOCK QT_QPA_PLATFORM
 export XDG_RUNTIME_DIR="$runtime" HOME="$runtime/home" XDG_SESSION_TYPE=wayland
 export WLR_BACKENDS=headless WLR_LIBINPUT_NO_DEVICES=1 WLR_RENDERER=pixman
-as_user sway --config "$runtime/config" >"$runtime/sway.log" 2>&1 </dev/null &
+# setpriv replaces itself with sway: $! is sway's own process.
+$as_user sway --config "$runtime/config" >"$runtime/sway.log" 2>&1 </dev/null &
 sway_pid=$!
 for i in $(seq 1 150); do
     [ -s "$runtime/session" ] && break
@@ -85,6 +95,6 @@ fi
 # crash on the first key a test types.
 export QT_IM_MODULE=none
 status=0
-(cd "$runtime" && as_user timeout -k 5 300 ./test "$@") || status=$?
+(cd "$runtime" && $as_user timeout -k 5 300 ./test "$@") || status=$?
 [ "$status" -eq 0 ] || tail -n 20 "$runtime/sway.log" >&2
 exit "$status"
