@@ -32,6 +32,7 @@ struct SwayWindow {
     QString title;
     QRect content;  // in layout coordinates, without sway's border
     bool focused = false;
+    bool framed = false;  // sway draws a border or title bar around it
 };
 
 QByteArray Swaymsg(const QStringList& arguments) {
@@ -53,6 +54,8 @@ void CollectFloating(const QJsonObject& node, QList<SwayWindow>& windows) {
                                rect[QLatin1String("y")].toInt() + inner[QLatin1String("y")].toInt(),
                                inner[QLatin1String("width")].toInt(), inner[QLatin1String("height")].toInt());
         window.focused = floating[QLatin1String("focused")].toBool();
+        window.framed = rect[QLatin1String("width")].toInt() != window.content.width() ||
+                        rect[QLatin1String("height")].toInt() != window.content.height();
         windows << window;
     }
     for (const QJsonValue& child : node[QLatin1String("nodes")].toArray()) CollectFloating(child.toObject(), windows);
@@ -210,7 +213,11 @@ void SwayTest::aboutWindowComesBackOnTopOfTheFocusedMainWindow() {
                     const SwayWindow* shown = Find(after, aboutTitle);
                     failure = settled ? QStringLiteral("a press on the background did not close the about window")
                                       : QStringLiteral("the main window came over the about window again");
-                    if (settled && shown) {
+                    // Still the same window: modal, borderless, 400 x 200.
+                    if (shown && (shown->framed || shown->content.size() != QSize(400, 200) ||
+                                  QApplication::activeModalWidget() != about))
+                        failure = QStringLiteral("the about window came back changed");
+                    else if (settled && shown) {
                         pointer_.Click(shown->content.topLeft() + QPoint(300, 60));
                         if (pointer_.Wait())
                             closedByPress = QTest::qWaitFor([] { return !QApplication::activeModalWidget(); }, 5000);
