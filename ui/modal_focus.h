@@ -2,9 +2,10 @@
 // a transient window above its parent and hand it the focus when the parent
 // is clicked. A tiling compositor (sway) raises whichever window takes the
 // focus, keeps no window above its parent, and answers a client's request for
-// the focus by marking the window urgent, nothing more: a click on the blocked
-// main window would bury the only window that takes input, and the editor
-// would look hung.
+// the focus by marking the window urgent, or, when told to follow such
+// requests, by focusing it without a raise: a click on the blocked main
+// window would bury the only window that takes input, and the editor would
+// look hung.
 #pragma once
 
 #include <functional>
@@ -19,10 +20,10 @@ constexpr int kGraceMs = 100;
 
 // Call before modal is first shown; the watch ends with modal. Whenever the
 // desktop gives the focus to modal's parent window while modal is shown,
-// modal asks for the focus back (raised and activated); when the parent still
-// has it kGraceMs later, showAnew is called, which should hide and show modal
-// again without ending its modal loop: every desktop maps a new window on top
-// and gives it the focus.
+// and kGraceMs later the parent still has it, or (X11) the window manager
+// does not list modal above it, showAnew is called: it should hide and show
+// modal again without ending its modal loop. Every desktop maps a new window
+// on top and gives it the focus.
 void KeepInFront(QWidget* modal, std::function<void()> showAnew);
 
 }  // namespace modal_focus

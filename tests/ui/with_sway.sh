@@ -4,7 +4,8 @@
 # root caller gets the user tarvenor-desktop, made on first use). With --x11
 # the test gets sway's XWayland display beside the Wayland one, as a Wayland
 # desktop offers it; without it there is no X server at all. SWAYSOCK points
-# the test at sway's control socket (swaymsg).
+# the test at sway's control socket (swaymsg). SWAY_FOCUS_ON_WINDOW_ACTIVATION
+# sets sway's answer to a program's request for the focus (urgent when unset).
 #   with_sway.sh [--x11] TEST [ARGS...]
 set -eu
 with_x=no
@@ -63,6 +64,7 @@ if [ "$with_x" = yes ]; then xwayland=enable; else xwayland=disable; fi
 cat >"$runtime/config" <<EOF
 output HEADLESS-1 mode 1024x768 position 0 0
 xwayland $xwayland
+focus_on_window_activation ${SWAY_FOCUS_ON_WINDOW_ACTIVATION:-urgent}
 exec sh -c 'echo "\$WAYLAND_DISPLAY \${DISPLAY:-}" >"\$XDG_RUNTIME_DIR/session.tmp" && mv "\$XDG_RUNTIME_DIR/session.tmp" "\$XDG_RUNTIME_DIR/session"'
 EOF
 chown "$user" "$runtime/config"
