@@ -1,6 +1,7 @@
 #include "modal_focus.h"
 
 #include <QAbstractNativeEventFilter>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QTimer>
 #include <QWidget>
@@ -121,9 +122,10 @@ private:
     // Nothing here asks for the focus: a desktop may hand it back without
     // raising the window (sway does, when told to follow such requests).
     void FocusMoved(Focus focus) {
-        if (focus == Focus::Modal) settling_ = false;
         // While the window is shown anew the desktop may pass the focus to
-        // the owner on the way; that is no click.
+        // the owner on the way; that is no click. A desktop that does not
+        // focus the new window ends it by time.
+        if (focus == Focus::Modal || (settling_ && shownAnew_.hasExpired(5 * kGraceMs))) settling_ = false;
         if (settling_) return;
         ownerFocused_ = focus == Focus::Owner && modal_->isVisible();
         if (ownerFocused_ && !grace_.isActive()) grace_.start();
@@ -142,6 +144,7 @@ private:
         if (inFront) return;
         settling_ = true;
         ownerFocused_ = false;
+        shownAnew_.start();
         showAnew_();
     }
 
@@ -151,6 +154,7 @@ private:
     bool x11_ = false;
     bool ownerFocused_ = false;
     bool settling_ = false;
+    QElapsedTimer shownAnew_;
 };
 
 }  // namespace
