@@ -3,8 +3,14 @@
 
 #include <QApplication>
 
+#include <cstdio>
+
 int main(int argc, char** argv) {
     session_platform::PreferX11();
+    if (const std::string missing = session_platform::MissingDisplay(); !missing.empty()) {
+        std::fprintf(stderr, "%s\n", missing.c_str());
+        return 1;
+    }
     QApplication app(argc, argv);
     Form1 window(QCoreApplication::applicationDirPath());
     window.show();

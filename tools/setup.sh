@@ -35,9 +35,12 @@ HARDENING_PACKAGES=(clang libclang-rt-14-dev)
 # The core cross-built for Windows, and Wine to run its tests.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # The window under a real window manager on a private X display, clicked
-# through the X server, read through the accessibility bus, and on a
-# headless Wayland compositor (test.sh only).
-DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils xdotool dbus at-spi2-core python3-pyatspi weston)
+# through the X server, read through the accessibility bus, and on headless
+# Wayland compositors: weston, and sway (a tiling one, with its XWayland; run
+# as an ordinary user through setpriv from util-linux), with i3 as its X11
+# counterpart (test.sh only).
+DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils xdotool dbus at-spi2-core python3-pyatspi weston
+                       sway xwayland i3-wm util-linux)
 # The whole editor for Windows (test.sh only): Qt built from Debian's qt6-base
 # source (tools/build_qt_windows.sh), the window tests under Wine with the
 # offscreen platform and on a private X display, the deploy folder and its zip,

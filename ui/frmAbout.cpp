@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 
 #include "accessibility.h"
+#include "modal_focus.h"
 #include "program_identity.h"
 #include "taskbar.h"
 #include "twips.h"
@@ -70,6 +71,7 @@ QPixmap Picture(const QString& path) {
 void frmAbout::ShowModal(QWidget* owner) {
     frmAbout window(owner);
     taskbar::KeepOut(&window);
+    modal_focus::KeepInFront(&window, [&window] { window.ShowAnew(); });
     window.exec();
 }
 
@@ -195,6 +197,14 @@ bool frmAbout::eventFilter(QObject* watched, QEvent* event) {
 void frmAbout::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     QTimer::singleShot(0, this, [this] { activateWindow(); });
+}
+
+// QWidget's own visibility: QDialog's hide would end the modal loop. The
+// desktop withdraws the window meanwhile and may drop its task-bar marks.
+void frmAbout::ShowAnew() {
+    QWidget::setVisible(false);
+    taskbar::KeepOut(this);
+    QWidget::setVisible(true);
 }
 
 void frmAbout::imgURL_MouseMove(int index) { cbURL->setEditText(cbURL->itemText(index)); }

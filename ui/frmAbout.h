@@ -22,7 +22,8 @@ public:
     // owner becomes the window's transient parent, so that the desktop keeps
     // the about window above the main window it blocks (a click on the
     // blocked window must not bury the only window that takes input) and
-    // counts it as the owner's, not as a window of its own.
+    // counts it as the owner's, not as a window of its own. Where the desktop
+    // raises the blocked owner anyway (sway), the window comes back in front.
     static void ShowModal(QWidget* owner);
 
     explicit frmAbout(QWidget* parent = nullptr);
@@ -43,6 +44,8 @@ private:
     void OpenAddress(int index);
     // The address logo i carries as its tag.
     QUrl AddressOf(int index) const;
+    // Hidden and shown again, still modal, to come back in front.
+    void ShowAnew();
 
     QPixmap background_;
     QLabel* lblTitle = nullptr;

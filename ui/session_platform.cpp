@@ -1,12 +1,26 @@
 #include "session_platform.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QtGlobal>
+
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+#define TARVENOR_UNIX_DESKTOP 1
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cstring>
+#if __has_include(<xcb/xcb.h>)
+#define TARVENOR_X11 1
+#include <xcb/xcb.h>
+#endif
+#endif
 
 namespace session_platform {
 
 void PreferX11() {
-#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
+#ifdef TARVENOR_UNIX_DESKTOP
     if (!qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) return;
     // DISPLAY may name a server that has gone away; Qt then goes on down the
     // list, to Wayland where the session has it.
@@ -14,6 +28,72 @@ void PreferX11() {
         qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("xcb;wayland"));
     else if (!qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY"))
         qputenv("QT_QPA_PLATFORM", QByteArrayLiteral("wayland"));
+#endif
+}
+
+#ifdef TARVENOR_UNIX_DESKTOP
+namespace {
+
+// The way Qt's X11 platform connects: the same library, the same variables.
+bool XServerAnswers() {
+#ifdef TARVENOR_X11
+    if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
+    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
+    const bool answers = xcb_connection_has_error(connection) == 0;
+    xcb_disconnect(connection);
+    return answers;
+#else
+    return false;
+#endif
+}
+
+// Where the Wayland client library looks: a socket handed over in
+// WAYLAND_SOCKET, else WAYLAND_DISPLAY (wayland-0 when unset), a path of its
+// own or a name in XDG_RUNTIME_DIR.
+bool WaylandCompositorListens() {
+    if (!qEnvironmentVariableIsEmpty("WAYLAND_SOCKET")) return true;
+    QByteArray path = qgetenv("WAYLAND_DISPLAY");
+    if (path.isEmpty()) path = QByteArrayLiteral("wayland-0");
+    if (!path.startsWith('/')) {
+        const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+        if (runtime.isEmpty()) return false;
+        path = runtime + '/' + path;
+    }
+    sockaddr_un address{};
+    if (std::size_t(path.size()) >= sizeof address.sun_path) return false;
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, path.constData(), std::size_t(path.size()));
+    const int socket = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (socket < 0) return false;
+    const bool listens = ::connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    ::close(socket);
+    return listens;
+}
+
+}  // namespace
+#endif
+
+std::string MissingDisplay() {
+#ifdef TARVENOR_UNIX_DESKTOP
+    QByteArray platforms = qgetenv("QT_QPA_PLATFORM");
+    // Unset, Qt tries its default, X11, after Wayland in a Wayland session.
+    if (platforms.isEmpty())
+        platforms = qgetenv("XDG_SESSION_TYPE") == "wayland" ? QByteArrayLiteral("wayland;xcb") : QByteArrayLiteral("xcb");
+    for (const QByteArray& entry : platforms.split(';')) {
+        const QByteArray name = entry.split(':').first().trimmed();
+        if (name == "xcb") {
+            if (XServerAnswers()) return {};
+        } else if (name.startsWith("wayland")) {
+            if (WaylandCompositorListens()) return {};
+        } else if (!name.isEmpty()) {
+            return {};
+        }
+    }
+    return "tarvenor-unit-editor: no display to open the window on: no X server answers at DISPLAY and no "
+           "Wayland compositor at WAYLAND_DISPLAY; start it in a desktop session, or set DISPLAY (such as :0) or "
+           "WAYLAND_DISPLAY (such as wayland-0) to a running one";
+#else
+    return {};
 #endif
 }
 

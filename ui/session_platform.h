@@ -8,11 +8,24 @@
 // alone.
 #pragma once
 
+#include <string>
+
 namespace session_platform {
 
 // Call first thing in main, before QApplication is built: sets
 // QT_QPA_PLATFORM for this process when the user has not. Does nothing on
 // systems other than Linux and the BSDs.
 void PreferX11();
+
+// Call after PreferX11, before QApplication is built. Empty when the
+// platforms QT_QPA_PLATFORM names (as Qt picks them when it is unset) have a
+// display to open windows on: an X server that DISPLAY names
+// and that answers, or a Wayland compositor listening where WAYLAND_DISPLAY
+// says. A platform that needs no display server (offscreen, and any other
+// the user names) counts as reachable. Otherwise the one line that says there
+// is none and how to give one; Qt itself would abort with a message that
+// blames its installation. Always empty on systems other than Linux and the
+// BSDs.
+std::string MissingDisplay();
 
 }  // namespace session_platform

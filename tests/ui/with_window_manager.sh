@@ -1,12 +1,16 @@
 #!/bin/sh
 # Runs a window test on a private X display under a real window manager:
 # metacity (whose title bar is thick enough to matter) unless WINDOW_MANAGER
-# names another.
+# names another (i3 with a configuration of its own, bare).
 #   with_window_manager.sh TEST [ARGS...]
 set -eu
 exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
     case "${WINDOW_MANAGER:-metacity}" in
         metacity) metacity --sm-disable >/dev/null 2>&1 & ;;
+        # No bar and none of the programs the default configuration starts.
+        i3) config=$(mktemp)
+            printf "font pango:monospace 8\n" >"$config"
+            i3 -c "$config" >/dev/null 2>&1 & ;;
         *) "$WINDOW_MANAGER" >/dev/null 2>&1 & ;;
     esac
     wm=$!
@@ -17,4 +21,5 @@ exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
     status=0
     QT_QPA_PLATFORM=xcb "$@" || status=$?
     kill "$wm" 2>/dev/null || true
+    rm -f "${config:-}"
     exit "$status"' sh "$@"

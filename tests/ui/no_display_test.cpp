@@ -1,0 +1,77 @@
+// The editor started where no display server can be reached (an SSH session
+// without forwarding, a service): one plain line on its error output that
+// says so and how to give one, and exit status 1, not Qt's abort. A platform
+// the user names that needs no display (offscreen) still starts.
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QtTest>
+
+class NoDisplayTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void editorSaysThereIsNoDisplayAndExits_data();
+    void editorSaysThereIsNoDisplayAndExits();
+    void offscreenPlatformNeedsNoDisplay();
+
+private:
+    // The test's environment without any display, plus the given variables.
+    QProcessEnvironment Session(const QStringList& variables) const;
+    QTemporaryDir runtime_;  // XDG_RUNTIME_DIR, with no compositor in it
+};
+
+QProcessEnvironment NoDisplayTest::Session(const QStringList& variables) const {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "WAYLAND_SOCKET", "XDG_SESSION_TYPE", "QT_QPA_PLATFORM"})
+        environment.remove(QString::fromLatin1(name));
+    environment.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_.path());
+    for (const QString& variable : variables)
+        environment.insert(variable.section(QLatin1Char('='), 0, 0), variable.section(QLatin1Char('='), 1));
+    return environment;
+}
+
+void NoDisplayTest::editorSaysThereIsNoDisplayAndExits_data() {
+    int gone = 900;  // an X display number nobody serves
+    while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(gone))) ++gone;
+    const QString goneDisplay = QStringLiteral("DISPLAY=:%1").arg(gone);
+    QTest::addColumn<QStringList>("variables");
+    QTest::newRow("neither DISPLAY nor WAYLAND_DISPLAY") << QStringList{};
+    QTest::newRow("X server gone") << QStringList{goneDisplay};
+    QTest::newRow("Wayland compositor gone")
+        << QStringList{QStringLiteral("WAYLAND_DISPLAY=wayland-gone"), QStringLiteral("XDG_SESSION_TYPE=wayland")};
+    QTest::newRow("both gone") << QStringList{goneDisplay, QStringLiteral("WAYLAND_DISPLAY=wayland-gone")};
+    QTest::newRow("user chose X11") << QStringList{QStringLiteral("QT_QPA_PLATFORM=xcb")};
+    QTest::newRow("user chose Wayland") << QStringList{QStringLiteral("QT_QPA_PLATFORM=wayland")};
+}
+
+void NoDisplayTest::editorSaysThereIsNoDisplayAndExits() {
+    QFETCH(QStringList, variables);
+    QProcess editor;
+    editor.setProcessEnvironment(Session(variables));
+    editor.start(QStringLiteral(TARVENOR_EDITOR), {});
+    QVERIFY2(editor.waitForFinished(30000), "the editor did not exit");
+    const QByteArray error = editor.readAllStandardError();
+    QCOMPARE(editor.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(editor.exitCode(), 1);
+    const QList<QByteArray> lines = error.trimmed().split('\n');
+    QCOMPARE(lines.size(), 1);
+    QVERIFY2(lines.front().contains("no display") && lines.front().contains("DISPLAY") &&
+                 lines.front().contains("WAYLAND_DISPLAY"),
+             error.constData());
+}
+
+void NoDisplayTest::offscreenPlatformNeedsNoDisplay() {
+    QProcess editor;
+    editor.setProcessEnvironment(Session({QStringLiteral("QT_QPA_PLATFORM=offscreen")}));
+    editor.start(QStringLiteral(TARVENOR_EDITOR), {});
+    QVERIFY(editor.waitForStarted());
+    // Still running with its window open after a while.
+    const bool exited = editor.waitForFinished(2000);
+    editor.kill();
+    editor.waitForFinished();
+    QVERIFY2(!exited, editor.readAllStandardError().constData());
+}
+
+QTEST_GUILESS_MAIN(NoDisplayTest)
+#include "no_display_test.moc"
