@@ -1,5 +1,6 @@
-// Timed runs of Read and Save through the real main window, beside the core's
-// own Load/Save with a no-op sink and a bare loop that does only what the
+// Timed runs of Read and Save through the real main window, before and after
+// the about window has been opened and closed, beside the core's own
+// Load/Save with a no-op sink and a bare loop that does only what the
 // progress bar costs (per line: set a label's width, process events).
 //   window_bench FILE [runs]      Read/Save figures for FILE, median of runs
 //   window_bench --startup form FOLDER   ms from main() to the editor's first
@@ -7,10 +8,13 @@
 //   window_bench --startup empty  the same for an empty QWidget
 //   window_bench --startup label  ... for a QWidget with one Chinese label
 //   window_bench --peak FILE      peak memory of Read, select, edit, Save
+//   window_bench --pass [count]   ns per pass of event processing, idle and
+//                                 with a bar step, under the dispatcher in use
 // bench/run_window_bench.sh runs it under offscreen and under Xvfb.
 #include "Form1.h"
 #include "rules_document.h"
 
+#include <QAbstractEventDispatcher>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -96,9 +100,30 @@ double BareBarLoop(const std::string& file, const RulesDocument& lines, bool rea
     });
 }
 
+// A Read and then a Save through a fresh main window, each timed; with
+// aboutFirst the about window is opened by its button and closed before.
+void TimeWindowCommands(const std::string& folder, bool aboutFirst, std::vector<double>& read,
+                        std::vector<double>& save) {
+    Form1 form(QString::fromStdString(folder));
+    form.show();
+    QApplication::processEvents();
+    if (aboutFirst) {
+        QTimer::singleShot(0, [] {
+            if (QWidget* about = QApplication::activeModalWidget()) about->close();
+        });
+        form.findChild<QPushButton*>(QStringLiteral("Command1"))->click();
+        QApplication::processEvents();
+    }
+    read.push_back(TimeMs([&] { form.findChild<QPushButton*>(QStringLiteral("cmdGetData"))->click(); }));
+    form.findChild<QListWidget*>(QStringLiteral("List2"))->setCurrentRow(0);
+    save.push_back(TimeMs([&] { form.findChild<QPushButton*>(QStringLiteral("cmdSave"))->click(); }));
+}
+
+// The floor of a command is what it cannot avoid: for Read the bare loop,
+// which reads the file too; for Save the bare loop plus the core's own Save.
 int RunReadSave(const std::string& file, int runs) {
     const std::string folder = ProgramFolderWith(file);
-    std::vector<double> coreLoad, coreSave, bareRead, bareSave, windowRead, windowSave;
+    std::vector<double> coreLoad, coreSave, bareRead, bareSave, saveFloor, windowRead, windowSave, aboutRead, aboutSave;
     const ProgressSink noOp{[](double) {}, [] {}};
     for (int run = 0; run < runs; ++run) {
         RulesDocument doc(folder);
@@ -107,15 +132,9 @@ int RunReadSave(const std::string& file, int runs) {
         coreSave.push_back(TimeMs([&] { doc.Save(noOp, error); }));
         bareRead.push_back(BareBarLoop(file, doc, true));
         bareSave.push_back(BareBarLoop(file, doc, false));
-
-        Form1 form(QString::fromStdString(folder));
-        form.show();
-        QApplication::processEvents();
-        auto* read = form.findChild<QPushButton*>(QStringLiteral("cmdGetData"));
-        auto* save = form.findChild<QPushButton*>(QStringLiteral("cmdSave"));
-        windowRead.push_back(TimeMs([&] { read->click(); }));
-        form.findChild<QListWidget*>(QStringLiteral("List2"))->setCurrentRow(0);
-        windowSave.push_back(TimeMs([&] { save->click(); }));
+        saveFloor.push_back(bareSave.back() + coreSave.back());
+        TimeWindowCommands(folder, false, windowRead, windowSave);
+        TimeWindowCommands(folder, true, aboutRead, aboutSave);
     }
     const double bytes = double(std::filesystem::file_size(file));
     std::printf("file %s: %.0f bytes, platform %s, median of %d runs\n", file.c_str(), bytes,
@@ -123,10 +142,43 @@ int RunReadSave(const std::string& file, int runs) {
     std::printf("  core Load  %9.1f ms   core Save  %9.1f ms   (no-op sink)\n", Median(coreLoad), Median(coreSave));
     std::printf("  bare read  %9.1f ms   bare save  %9.1f ms   (plain read, label width + events per line)\n", Median(bareRead),
                 Median(bareSave));
+    std::printf("  floor: Read %8.1f ms   Save %8.1f ms   (bare read; bare save + core Save)\n", Median(bareRead),
+                Median(saveFloor));
     std::printf("  window Read %8.1f ms   window Save %8.1f ms\n", Median(windowRead), Median(windowSave));
-    std::printf("  ratio to bare loop: Read %.2fx, Save %.2fx\n", Median(windowRead) / Median(bareRead),
-                Median(windowSave) / Median(bareSave));
+    std::printf("  after About: Read %8.1f ms   Save %8.1f ms\n", Median(aboutRead), Median(aboutSave));
+    std::printf("  ratio to floor: Read %.2fx, Save %.2fx; after About: Read %.2fx, Save %.2fx; "
+                "after About to before: Read %.2fx, Save %.2fx\n",
+                Median(windowRead) / Median(bareRead), Median(windowSave) / Median(saveFloor),
+                Median(aboutRead) / Median(bareRead), Median(aboutSave) / Median(saveFloor),
+                Median(aboutRead) / Median(windowRead), Median(aboutSave) / Median(windowSave));
     std::filesystem::remove_all(folder);
+    return 0;
+}
+
+// The cost of one pass of event processing with nothing pending, and of one
+// step of a bar (a label one pixel wider, then a pass), under whichever
+// event dispatcher the application got (QT_NO_GLIB=1 asks for Qt's own).
+int RunPass(int count) {
+    QWidget window;
+    window.setFixedSize(412, 53);
+    QLabel bar(&window);
+    bar.setAutoFillBackground(true);
+    bar.setAttribute(Qt::WA_StaticContents);
+    bar.setGeometry(3, 3, 1, 19);
+    window.show();
+    for (int i = 0; i < 100; ++i) QApplication::processEvents();
+    const double idle = TimeMs([&] {
+        for (int i = 0; i < count; ++i) QApplication::processEvents();
+    });
+    const double step = TimeMs([&] {
+        for (int i = 0; i < count; ++i) {
+            bar.resize(1 + i % 400, bar.height());
+            QApplication::processEvents();
+        }
+    });
+    std::printf("  %-28s platform %-9s one pass %7.0f ns, one bar step %7.0f ns\n",
+                QCoreApplication::eventDispatcher()->metaObject()->className(),
+                qPrintable(QGuiApplication::platformName()), idle * 1e6 / count, step * 1e6 / count);
     return 0;
 }
 
@@ -203,8 +255,10 @@ int main(int argc, char** argv) {
         return RunStartup(std::string(argv[2]) == "form" && argc >= 4 ? argv[3] : nullptr,
                           std::string(argv[2]) == "label");
     if (argc >= 3 && std::string(argv[1]) == "--peak") return RunPeak(argv[2]);
+    if (argc >= 2 && std::string(argv[1]) == "--pass") return RunPass(argc >= 3 ? std::atoi(argv[2]) : 200000);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: window_bench FILE [runs] | --startup form FOLDER | --startup empty|label\n");
+        std::fprintf(stderr, "usage: window_bench FILE [runs] | --startup form FOLDER | --startup empty|label | --peak FILE"
+                             " | --pass [count]\n");
         return 2;
     }
     return RunReadSave(argv[1], argc >= 3 ? std::atoi(argv[2]) : 5);
