@@ -368,8 +368,10 @@ void Form1::SetOuterHeight(int twips, int minClientTwips) {
 int Form1::OuterWidthTwips() const { return frameGeometry().width() * kTwipsPerPixel; }
 
 void Form1::SetBarWidth(double twips) {
-    const double pixels = std::clamp(twips / kTwipsPerPixel + 0.5, 0.0, double(QWIDGETSIZE_MAX));
-    lbProcess->resize(static_cast<int>(pixels), lbProcess->height());
+    const int pixels = static_cast<int>(std::clamp(twips / kTwipsPerPixel + 0.5, 0.0, double(QWIDGETSIZE_MAX)));
+    // Most lines leave the bar as wide as it was; resize() would still walk
+    // Qt's geometry code for each of them.
+    if (pixels != lbProcess->width()) lbProcess->resize(pixels, lbProcess->height());
 }
 
 void Form1::RestBar(int fullWidthTwips) {
