@@ -35,7 +35,7 @@ passes() {
 
 run_all() {
     "$bench" "$work/calibrated.xml" 5 2>/dev/null
-    "$bench" "$work/large.xml" 1 2>/dev/null
+    "$bench" "$work/large.xml" 3 2>/dev/null
     passes
     local form empty label
     form=$(startup form)
