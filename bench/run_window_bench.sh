@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Read/Save through the window and start-up time, under offscreen and Xvfb.
+# Read/Save through the window, before and after the about window, each as a
+# ratio to its floor; the cost of one event pass under both dispatchers; and
+# start-up time; under offscreen and Xvfb.
 #   bench/run_window_bench.sh      (after a build)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,9 +23,20 @@ startup() {
     done 2>/dev/null | median
 }
 
+# One pass of event processing under GLib's dispatcher and under Qt's own
+# (QT_NO_GLIB=1), alternately, three times each.
+passes() {
+    local i
+    for i in 1 2 3; do
+        "$bench" --pass 2>/dev/null
+        QT_NO_GLIB=1 "$bench" --pass 2>/dev/null
+    done
+}
+
 run_all() {
     "$bench" "$work/calibrated.xml" 5 2>/dev/null
-    "$bench" "$work/large.xml" 1 2>/dev/null
+    "$bench" "$work/large.xml" 3 2>/dev/null
+    passes
     local form empty label
     form=$(startup form)
     empty=$(startup empty)

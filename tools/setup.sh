@@ -83,5 +83,5 @@ configure_and_build_windows_ui() {
         -DQT_CHAINLOAD_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64-x86_64.cmake" -DTARVENOR_SHARED_RUNTIME=ON >/dev/null
     cmake --build build-windows-ui --parallel "$(nproc)" \
         --target windows_deploy form1_test about_test hardening_test encoding_test windows_platform_test \
-                 windows_keys_test
+                 windows_keys_test native_children_test
 }

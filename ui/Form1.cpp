@@ -245,7 +245,7 @@ void Form1::cmdGetData_Click() {
         setFixedHeight(TwipsToPixels(kClientHeightTwips));
         cmdGetData->setEnabled(true);
         SetBarWidth(kBarRect.width() * kTwipsPerPixel);
-        accessibility::SetProgress(lbProcess, 0);  // covered again: nothing is under way
+        TellProgress(0);  // covered again: nothing is under way
         warning_box::Show(this, program_identity::Title(),
                           QStringLiteral("读入资料文件失败:\n") + CoreText(error));
     }
@@ -368,23 +368,34 @@ void Form1::SetOuterHeight(int twips, int minClientTwips) {
 int Form1::OuterWidthTwips() const { return frameGeometry().width() * kTwipsPerPixel; }
 
 void Form1::SetBarWidth(double twips) {
-    const double pixels = std::clamp(twips / kTwipsPerPixel + 0.5, 0.0, double(QWIDGETSIZE_MAX));
-    lbProcess->resize(static_cast<int>(pixels), lbProcess->height());
+    const int pixels = static_cast<int>(std::clamp(twips / kTwipsPerPixel + 0.5, 0.0, double(QWIDGETSIZE_MAX)));
+    // Most lines leave the bar as wide as it was; resize() would still walk
+    // Qt's geometry code for each of them.
+    if (pixels != lbProcess->width()) lbProcess->resize(pixels, lbProcess->height());
 }
 
 void Form1::RestBar(int fullWidthTwips) {
     SetBarWidth(kRestingBarTwips);
     // A reader hears what the bar shows now, not the last figure of the command.
-    accessibility::SetProgress(lbProcess, double(kRestingBarTwips) / fullWidthTwips);
+    TellProgress(double(kRestingBarTwips) / fullWidthTwips);
 }
 
+// Per line: the bar's width and one pass of event processing; a screen
+// reader hears of the 101 whole percentages only.
 ProgressSink Form1::BarSink(int fullWidthTwips) {
-    accessibility::SetProgress(lbProcess, 0);
+    TellProgress(0);
     return {[this, fullWidthTwips](double fraction) {
                 SetBarWidth(fraction * fullWidthTwips);
-                accessibility::SetProgress(lbProcess, fraction);
+                TellProgress(fraction);
             },
             [] { QCoreApplication::processEvents(); }};
+}
+
+void Form1::TellProgress(double fraction) {
+    const int percent = accessibility::ProgressPercent(fraction);
+    if (percent == toldPercent_) return;
+    toldPercent_ = percent;
+    accessibility::SetProgress(lbProcess, percent);
 }
 
 SlotTexts Form1::BoxTexts() const {

@@ -64,6 +64,9 @@ private:
     // fullWidthTwips.
     void RestBar(int fullWidthTwips);
     ProgressSink BarSink(int fullWidthTwips);
+    // Tells screen readers the bar's value when its whole percentage differs
+    // from the one last told.
+    void TellProgress(double fraction);
     SlotTexts BoxTexts() const;
     // Runs a Read or Save body with the other commands out of reach; a close
     // asked for meanwhile is carried out afterwards.
@@ -76,6 +79,7 @@ private:
     long typeLine_ = 0;
     bool busy_ = false;
     bool closeRequested_ = false;
+    int toldPercent_ = 0;  // the bar's value as screen readers last heard it
 
     QGroupBox* Frame1 = nullptr;
     QPushButton* Command2 = nullptr;

@@ -133,9 +133,9 @@ void Install() {
     (void)installed;
 }
 
-void SetProgress(QWidget* strip, double fraction) {
-    const int percent = static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * 100));
-    if (strip->property(kProgressProperty).toInt() == percent) return;
+int ProgressPercent(double fraction) { return static_cast<int>(std::lround(std::clamp(fraction, 0.0, 1.0) * 100)); }
+
+void SetProgress(QWidget* strip, int percent) {
     strip->setProperty(kProgressProperty, percent);
     QAccessibleValueChangeEvent changed(strip, percent);
     QAccessible::updateAccessibility(&changed);

@@ -12,7 +12,13 @@ namespace accessibility {
 // are made.
 void Install();
 
-// The progress strip's value, 0 to 100, told to screen readers as it changes.
-void SetProgress(QWidget* strip, double fraction);
+// The progress strip's value for a fraction of the way: a whole percentage,
+// 0 to 100, the fraction clamped and rounded.
+int ProgressPercent(double fraction);
+
+// Gives the progress strip the value percent and tells screen readers. The
+// caller keeps the value it last gave and calls this only when it changes: a
+// command reports its progress once a line, the value changes 101 times.
+void SetProgress(QWidget* strip, int percent);
 
 }  // namespace accessibility

@@ -70,6 +70,9 @@ QPixmap Picture(const QString& path) {
 
 void frmAbout::ShowModal(QWidget* owner) {
     frmAbout window(owner);
+    // Its own native window only: asking it for winId() would give every
+    // widget of the owner one as well.
+    window.create();
     taskbar::KeepOut(&window);
     modal_focus::KeepInFront(&window, [&window] { window.ShowAnew(); });
     window.exec();

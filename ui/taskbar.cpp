@@ -5,6 +5,7 @@
 
 #if defined(Q_OS_LINUX) && __has_include(<xcb/xcb.h>)
 #define TARVENOR_X11 1
+#include <QWindow>
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
@@ -53,11 +54,15 @@ bool Contains(const std::vector<xcb_atom_t>& states, xcb_atom_t atom) {
 }  // namespace
 
 // The state of a window not yet mapped is its own property; Qt adds its own
-// marks to it when it maps the window.
+// marks to it when it maps the window. The id comes from the window's
+// QWindow: QWidget::winId() would mark the widget as wanting a native window,
+// and Qt then gives every widget beside it in its owner an X window of its
+// own, which turns each later step of the progress bar into a request to the
+// X server.
 void KeepOut(QWidget* window) {
     xcb_connection_t* connection = Connection();
-    if (!connection) return;
-    const auto id = static_cast<xcb_window_t>(window->winId());
+    if (!connection || !window->windowHandle()) return;
+    const auto id = static_cast<xcb_window_t>(window->windowHandle()->winId());
     const xcb_atom_t property = Atom(connection, "_NET_WM_STATE");
     std::vector<xcb_atom_t> states = States(connection, id, property);
     for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {

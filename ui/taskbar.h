@@ -7,8 +7,8 @@ class QWidget;
 
 namespace taskbar {
 
-// Call before the window is first shown; does nothing where the window
-// system needs no help.
+// Call once the window's native window exists (QWidget::create) and before
+// it is first shown; does nothing where the window system needs no help.
 void KeepOut(QWidget* window);
 
 // Whether the window's X11 state carries both marks (false elsewhere).

@@ -16,6 +16,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include <algorithm>
@@ -53,6 +54,10 @@ QList<WId> WindowsIn(const char* property, WId id = 0) {
         windows << item.trimmed().toULongLong(nullptr, 16);
     return windows;
 }
+
+// The X window of a shown window, from its QWindow: QWidget::winId() on a
+// window with a parent would give every widget of the parent an X window.
+WId XId(QWidget* window) { return window->windowHandle()->winId(); }
 
 // Whether the pointer is over window, as the X server sees it: over the
 // window itself or over the frame the window manager has put around it.
@@ -155,7 +160,7 @@ void WindowManagerTest::aboutWindowIsTransientForTheMainWindow() {
     Form1& form = *editor.form;
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QList<WId> transientFor;
-    WithAboutOpen(form, [&](frmAbout* about) { transientFor = WindowsIn("WM_TRANSIENT_FOR", about->winId()); });
+    WithAboutOpen(form, [&](frmAbout* about) { transientFor = WindowsIn("WM_TRANSIENT_FOR", XId(about)); });
     QCOMPARE(transientFor, QList<WId>{form.winId()});
 }
 
@@ -174,7 +179,7 @@ void WindowManagerTest::clickOnTheBlockedMainWindowLeavesTheAboutWindowOnTop() {
     bool clickedOutsideAbout = false, pointerOverMain = false;
     qint64 coveredMs = -1;  // never
     WithAboutOpen(form, [&](frmAbout* about) {
-        aboutId = about->winId();
+        aboutId = XId(about);
         // Bottom first: the about window must come after the main window.
         auto covered = [&] {
             stacking = WindowsIn("_NET_CLIENT_LIST_STACKING");

@@ -15,6 +15,7 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include <windows.h>
@@ -45,7 +46,8 @@ void Press(std::initializer_list<WORD> keys) {
 // Brings the window to the front, where Windows sends the keys.
 bool Foreground(QWidget* window) {
     window->activateWindow();
-    SetForegroundWindow(reinterpret_cast<HWND>(window->winId()));
+    // Not winId(): on a window with a parent it makes the parent's widgets native.
+    if (window->windowHandle()) SetForegroundWindow(reinterpret_cast<HWND>(window->windowHandle()->winId()));
     return QTest::qWaitForWindowActive(window);
 }
 

@@ -17,6 +17,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <QWindow>
 #include <QtTest>
 
 #include <windows.h>
@@ -24,7 +25,11 @@
 
 namespace {
 
-HWND Handle(QWidget* window) { return reinterpret_cast<HWND>(window->winId()); }
+// From the window's QWindow: QWidget::winId() on a window with a parent
+// would give every widget of the parent a native window of its own.
+HWND Handle(QWidget* window) {
+    return window->windowHandle() ? reinterpret_cast<HWND>(window->windowHandle()->winId()) : nullptr;
+}
 
 QSize OuterSize(QWidget* window) {
     RECT rect{};

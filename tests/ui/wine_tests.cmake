@@ -5,6 +5,9 @@
 # what only the real platform shows and runs in the second pass alone.
 qt_add_executable(windows_platform_test windows_platform_test.cpp)
 target_link_libraries(windows_platform_test PRIVATE ui test_support Qt6::Test dwmapi gdi32)
+# No widget of the main window gets a child HWND, on the windows platform only.
+qt_add_executable(native_children_test native_children_test.cpp)
+target_link_libraries(native_children_test PRIVATE ui test_support Qt6::Test)
 # Keys sent through Windows (SendInput), also on the windows platform only.
 qt_add_executable(windows_keys_test windows_keys_test.cpp)
 target_link_libraries(windows_keys_test PRIVATE ui rules_generator test_support Qt6::Test)
@@ -56,6 +59,7 @@ foreach(name form1_test about_test hardening_test encoding_test)
 endforeach()
 tarvenor_wine_test(windows_platform_test windows)
 tarvenor_wine_test(windows_keys_test windows)
+tarvenor_wine_test(native_children_test windows)
 # High DPI: what Windows itself measures of both windows, on desktops of 150 %
 # and 200 %.
 foreach(dpi 144 192)
