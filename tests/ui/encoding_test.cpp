@@ -166,6 +166,8 @@ void EncodingTest::everyLabelOfTheTableResolves() {
                  labels[i].encoding);
         const FileEncoding encoding = FileEncoding::FromStart(Declaration(label));
         const std::string_view name = labels[i].encoding->name;
+        // Where the bytes below 0x80 may be halves of characters, no letter folds.
+        QCOMPARE(encoding.form() == ByteForm::kShifting, !labels[i].encoding->keepsAscii);
         if (encoding.name().isEmpty()) {
             QVERIFY2(!EveryPlatformConverts(name), label.c_str());
             continue;
@@ -176,6 +178,8 @@ void EncodingTest::everyLabelOfTheTableResolves() {
         if (labels[i].encoding->form != ByteForm::kSingleByte) QVERIFY2(encoding.form() != ByteForm::kSingleByte, label.c_str());
     }
     qInfo("%d of %d labels give a usable declaration here", usable, int(count));
+    for (const char* utf7 : {"utf-7", "UTF7", "unicode-1-1-utf-7", "csUnicode11UTF7", "x-unicode-2-0-utf-7"})
+        QVERIFY2(FileEncoding::FromStart(Declaration(utf7)).form() == ByteForm::kShifting, utf7);
 }
 
 void EncodingTest::labelsNameTheirEncodings_data() {
@@ -231,6 +235,7 @@ void EncodingTest::labelsResolveAsBrowsersResolveThem_data() {
     row("HZ-GB-2312", "");
     row("iso-2022-jp", "");
     row("iso-2022-kr", "");
+    row("replacement", "");
     // No converter anywhere.
     row("x-user-defined", "");
 }
