@@ -37,6 +37,7 @@ bool IsLeadByte(char c, ByteForm form) {
     case ByteForm::kAfterAnyHighByte:
         return b >= 0x81;
     case ByteForm::kSingleByte:
+    case ByteForm::kShifting:
         break;
     }
     return false;
@@ -44,6 +45,7 @@ bool IsLeadByte(char c, ByteForm form) {
 
 bool EqualIgnoreCase(std::string_view a, std::string_view b, ByteForm form = ByteForm::kSingleByte) {
     if (a.size() != b.size()) return false;
+    if (form == ByteForm::kShifting) return a == b;
     bool trail = false;  // a[i] is the second byte of a double-byte character
     for (std::size_t i = 0; i < a.size(); ++i) {
         if (trail ? a[i] != b[i] : FoldAscii(a[i]) != FoldAscii(b[i])) return false;
@@ -64,6 +66,9 @@ bool ContainsIgnoreCase(std::string_view text, std::string_view needle) {
     }
     return false;
 }
+
+// The form a name is compared in.
+ByteForm NameForm(std::string_view name, ByteForm form) { return OpensShiftedRun(name) ? ByteForm::kShifting : form; }
 
 const char* SlotTag(int slot) { return kStatSlots[slot == kMaximumSlot ? kMinimumSlot : slot].tag; }
 
@@ -228,6 +233,10 @@ std::string GetValue(const RulesDocument& doc, long lindex) {
     return InDocument(doc, lindex) ? GetValue(doc.Line(static_cast<std::size_t>(lindex))) : std::string();
 }
 
+bool OpensShiftedRun(std::string_view name) {
+    return name.find_first_of("\x1B\x0E") != std::string_view::npos || name.find("~{") != std::string_view::npos;
+}
+
 bool UnitIndex::onLine(const RulesDocument& doc, std::size_t lineIndex) {
     const std::string_view line = doc.Line(lineIndex);
     if (!ContainsIgnoreCase(line, kTypeTag)) return false;
@@ -238,16 +247,24 @@ bool UnitIndex::onLine(const RulesDocument& doc, std::size_t lineIndex) {
 int UnitIndex::FindUnitByPrefix(std::string_view prefix, ByteForm form) const {
     if (prefix.empty()) return -1;
     for (std::size_t i = 0; i < names_.size(); ++i)
-        if (StartsWithIgnoreCase(names_[i], prefix, form)) return static_cast<int>(i);
+        if (StartsWithIgnoreCase(names_[i], prefix, NameForm(names_[i], form))) return static_cast<int>(i);
     return -1;
 }
 
 long FindTypeLine(const RulesDocument& doc, std::string_view name, ByteForm form) {
-    std::string key;
-    key.reserve(name.size() + 30);
-    key.append(kIndent).append(kTypeTag).append(name).append("</TYPENAME>");
-    for (std::size_t i = 0; i < doc.LineCount(); ++i)
-        if (EqualIgnoreCase(doc.Line(i), key, form)) return static_cast<long>(i);
+    constexpr std::string_view kClose = "</TYPENAME>";
+    std::string open;
+    open.append(kIndent).append(kTypeTag);
+    const ByteForm nameForm = NameForm(name, form);
+    for (std::size_t i = 0; i < doc.LineCount(); ++i) {
+        const std::string_view line = doc.Line(i);
+        if (line.size() != open.size() + name.size() + kClose.size()) continue;
+        // The tags are ASCII in every form; the name is compared in its own.
+        if (EqualIgnoreCase(line.substr(0, open.size()), open) &&
+            EqualIgnoreCase(line.substr(open.size(), name.size()), name, nameForm) &&
+            EqualIgnoreCase(line.substr(open.size() + name.size()), kClose))
+            return static_cast<long>(i);
+    }
     return -1;
 }
 

@@ -46,7 +46,16 @@ enum class ByteForm {
     // Bytes of a code page not known: the byte after any byte from 0x81 up
     // is never folded, whatever pairs the bytes make.
     kAfterAnyHighByte,
+    // Text that may shift into characters made of ASCII bytes (ISO-2022,
+    // HZ, UTF-7: ESC $ B J A is one character, J a another): no byte is
+    // folded at all.
+    kShifting,
 };
+
+// True when name holds bytes that open a shifted run: ESC (ISO-2022), SO
+// (ISO-2022's shift into its second set) or "~{" (HZ). Such a name is
+// compared byte for byte, whatever form the file has.
+bool OpensShiftedRun(std::string_view name);
 
 // The unit names in file order, one for every line that contains
 // "<TYPENAME>" (case ignored); names may repeat.
@@ -56,9 +65,9 @@ public:
     // a TYPENAME tag and returns true when it did.
     bool onLine(const RulesDocument& doc, std::size_t lineIndex);
 
-    // Position of the first name that begins with prefix (case ignored), or
-    // -1. An empty prefix finds nothing, so clearing the find box leaves the
-    // selection where it is.
+    // Position of the first name that begins with prefix (case ignored, see
+    // OpensShiftedRun), or -1. An empty prefix finds nothing, so clearing the
+    // find box leaves the selection where it is.
     int FindUnitByPrefix(std::string_view prefix, ByteForm form = ByteForm::kSingleByte) const;
 
     const std::vector<std::string>& Names() const { return names_; }
@@ -69,7 +78,7 @@ private:
 };
 
 // Index of the first line equal, case ignored, to "    <TYPENAME>name</TYPENAME>",
-// or -1.
+// or -1. The name's own bytes are compared as form and OpensShiftedRun say.
 long FindTypeLine(const RulesDocument& doc, std::string_view name, ByteForm form = ByteForm::kSingleByte);
 
 // The eight slot texts of the unit whose TYPENAME line is typeLine. Lines

@@ -225,8 +225,7 @@ void Form1::cmdGetData_Click() {
     const bool loaded = RunCommand([&] {
         return document_.Load(BarSink(fullWidth),
                               [this](std::size_t line) {
-                                  // The first line may say how the names are written.
-                                  if (line == 0) encoding_ = FileEncoding::FromFirstLine(document_.Line(0));
+                                  // The first lines may say how the names are written.
                                   encoding_.NoteLine(document_.Line(line));
                                   if (units_.onLine(document_, line))
                                       List2->addItem(encoding_.Decode(units_.Names().back()));

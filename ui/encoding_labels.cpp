@@ -134,12 +134,16 @@ constexpr Label kLabels[] = {
     {"korean", kEucKr}, {"ks_c_5601-1987", kEucKr}, {"ks_c_5601-1989", kEucKr}, {"ksc5601", kEucKr},
     {"ksc_5601", kEucKr}, {"windows-949", kEucKr},
     {"csiso2022kr", kReplacement}, {"hz-gb-2312", kReplacement}, {"iso-2022-cn", kReplacement},
-    {"iso-2022-cn-ext", kReplacement}, {"iso-2022-kr", kReplacement},
+    {"iso-2022-cn-ext", kReplacement}, {"iso-2022-kr", kReplacement}, {"replacement", kReplacement},
     {"unicodefffe", kUtf16Be}, {"utf-16be", kUtf16Be},
     {"csunicode", kUtf16Le}, {"iso-10646-ucs-2", kUtf16Le}, {"ucs-2", kUtf16Le}, {"unicode", kUtf16Le},
     {"unicodefeff", kUtf16Le}, {"utf-16", kUtf16Le}, {"utf-16le", kUtf16Le},
     {"x-user-defined", kUserDefined},
 };
+
+// UTF-7 under the names Windows and mail programs write.
+constexpr std::string_view kUtf7Labels[] = {"utf-7", "utf7", "csutf7", "unicode-1-1-utf-7", "csunicode11utf7",
+                                            "unicode-2-0-utf-7", "x-unicode-1-1-utf-7", "x-unicode-2-0-utf-7"};
 
 constexpr EncodingLabel MakeEntry(const Label& label) { return {label.label, &kEncodings[label.id]}; }
 
@@ -162,43 +166,82 @@ bool EqualsLowered(std::string_view label, std::string_view lower) {
     return true;
 }
 
-}  // namespace
-
-const KnownEncoding* ResolveLabel(std::string_view label) {
+std::string_view TrimWebBlanks(std::string_view label) {
     while (!label.empty() && IsWebBlank(label.front())) label.remove_prefix(1);
     while (!label.empty() && IsWebBlank(label.back())) label.remove_suffix(1);
+    return label;
+}
+
+// True when text, shorter than whole, is how whole begins: more bytes may
+// still complete it.
+bool IsCutShort(std::string_view text, std::string_view whole) {
+    return text.size() < whole.size() && whole.substr(0, text.size()) == text;
+}
+
+}  // namespace
+
+bool IsUtf7Label(std::string_view label) {
+    label = TrimWebBlanks(label);
+    for (std::string_view utf7 : kUtf7Labels)
+        if (EqualsLowered(label, utf7)) return true;
+    return false;
+}
+
+const KnownEncoding* ResolveLabel(std::string_view label) {
+    label = TrimWebBlanks(label);
     for (const EncodingLabel& entry : kEntries)
         if (EqualsLowered(label, entry.label)) return entry.encoding;
     return nullptr;
 }
 
-bool HasUtf8ByteOrderMark(std::string_view firstLine) { return firstLine.substr(0, 3) == "\xEF\xBB\xBF"; }
+bool HasUtf8ByteOrderMark(std::string_view start) { return start.substr(0, 3) == "\xEF\xBB\xBF"; }
 
-std::string_view DeclaredLabel(std::string_view line) {
-    if (HasUtf8ByteOrderMark(line)) line.remove_prefix(3);
+DeclarationState ReadDeclaration(std::string_view start, std::string_view& label) {
+    label = {};
+    constexpr std::string_view kMark = "\xEF\xBB\xBF";
     constexpr std::string_view kOpen = "<?xml";
-    if (line.substr(0, kOpen.size()) != kOpen) return {};
+    // Past the limit nothing more is read: what is cut off there is no
+    // declaration.
+    const bool whole = start.size() >= kDeclarationLimit;
+    const DeclarationState cutShort = whole ? DeclarationState::kNone : DeclarationState::kOpen;
+    std::string_view text = start.substr(0, kDeclarationLimit);
+    if (IsCutShort(text, kMark)) return cutShort;
+    if (HasUtf8ByteOrderMark(text)) text.remove_prefix(kMark.size());
+    if (IsCutShort(text, kOpen)) return cutShort;
+    if (text.substr(0, kOpen.size()) != kOpen) return DeclarationState::kNone;
     std::size_t at = kOpen.size();
     // Each pseudo-attribute is preceded by blanks: name, "=", a quoted value.
     std::string_view encoding;
     for (;;) {
         const std::size_t before = at;
-        while (at < line.size() && IsXmlBlank(line[at])) ++at;
-        if (line.substr(at, 2) == "?>") return encoding;
-        if (at == before || at >= line.size()) return {};  // "<?xml-stylesheet", or no "?>" on the line
+        while (at < text.size() && IsXmlBlank(text[at])) ++at;
+        if (text.substr(at, 2) == "?>") {
+            label = encoding;
+            return DeclarationState::kComplete;
+        }
+        if (at >= text.size() || (at == text.size() - 1 && text[at] == '?')) return cutShort;
+        if (at == before) return DeclarationState::kNone;  // "<?xml-stylesheet", "<?xmlfoo"
         const std::size_t nameStart = at;
-        while (at < line.size() && line[at] != '=' && !IsXmlBlank(line[at]) && line[at] != '?') ++at;
-        const std::string_view name = line.substr(nameStart, at - nameStart);
-        while (at < line.size() && IsXmlBlank(line[at])) ++at;
-        if (name.empty() || at >= line.size() || line[at] != '=') return {};
+        while (at < text.size() && text[at] != '=' && !IsXmlBlank(text[at]) && text[at] != '?' && text[at] != '<') ++at;
+        const std::string_view name = text.substr(nameStart, at - nameStart);
+        while (at < text.size() && IsXmlBlank(text[at])) ++at;
+        if (at >= text.size()) return cutShort;
+        if (name.empty() || text[at] != '=') return DeclarationState::kNone;
         ++at;
-        while (at < line.size() && IsXmlBlank(line[at])) ++at;
-        if (at >= line.size() || (line[at] != '"' && line[at] != '\'')) return {};
-        const std::size_t close = line.find(line[at], at + 1);
-        if (close == std::string_view::npos) return {};
-        if (name == "encoding") encoding = line.substr(at + 1, close - at - 1);
+        while (at < text.size() && IsXmlBlank(text[at])) ++at;
+        if (at >= text.size()) return cutShort;
+        if (text[at] != '"' && text[at] != '\'') return DeclarationState::kNone;
+        const std::size_t close = text.find_first_of(text[at] == '"' ? "\"<" : "'<", at + 1);
+        if (close == std::string_view::npos) return cutShort;
+        if (text[close] == '<') return DeclarationState::kNone;
+        if (name == "encoding") encoding = text.substr(at + 1, close - at - 1);
         at = close + 1;
     }
+}
+
+std::string_view DeclaredLabel(std::string_view start) {
+    std::string_view label;
+    return ReadDeclaration(start, label) == DeclarationState::kComplete ? label : std::string_view();
 }
 
 const EncodingLabel* AllLabels(std::size_t& count) {

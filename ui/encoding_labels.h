@@ -20,13 +20,35 @@ struct KnownEncoding {
 // table. ASCII case is ignored and blanks around the label are dropped.
 const KnownEncoding* ResolveLabel(std::string_view label);
 
-// The value of encoding="..." in the XML declaration that opens firstLine
-// (after an optional UTF-8 byte-order mark), or empty: only "<?xml", its
-// pseudo-attributes and the closing "?>" count, never text after it.
-std::string_view DeclaredLabel(std::string_view firstLine);
+// True when label names UTF-7, which the web's table leaves out: it shifts
+// into runs of ASCII letters ("+UAA-"), so it never keeps ASCII as ASCII.
+// ASCII case is ignored and blanks around the label are dropped.
+bool IsUtf7Label(std::string_view label);
 
-// True when firstLine starts with a UTF-8 byte-order mark.
-bool HasUtf8ByteOrderMark(std::string_view firstLine);
+// The XML declaration must end ("?>") within this many bytes of the file.
+inline constexpr std::size_t kDeclarationLimit = 1024;
+
+enum class DeclarationState {
+    kComplete,  // an XML declaration ends within the bytes given
+    kOpen,      // the bytes given may still grow into one
+    kNone,      // there is none
+};
+
+// Reads the XML declaration that opens a file (after an optional UTF-8
+// byte-order mark), of which start holds the first bytes, line breaks
+// included, so a declaration may span lines. Only "<?xml", its
+// pseudo-attributes and the closing "?>" count, never text after it, and only
+// within the first kDeclarationLimit bytes. As in XML, no "<" may stand in a
+// pseudo-attribute, so a "<" past the "<?xml" ends the search at once. label
+// is set to the value of encoding="..." of a complete declaration (empty when
+// it has none).
+DeclarationState ReadDeclaration(std::string_view start, std::string_view& label);
+
+// The label of the complete declaration that opens start, or empty.
+std::string_view DeclaredLabel(std::string_view start);
+
+// True when start begins with a UTF-8 byte-order mark.
+bool HasUtf8ByteOrderMark(std::string_view start);
 
 // Every label of the table, for tests.
 struct EncodingLabel {

@@ -11,13 +11,15 @@ int Strictness(ByteForm form) {
     case ByteForm::kShiftJis: return 1;
     case ByteForm::kDoubleByte: return 2;
     case ByteForm::kAfterAnyHighByte: return 3;
+    case ByteForm::kShifting: return 4;
     }
-    return 3;
+    return 4;
 }
 
 // The form that folds fewer bytes: kDoubleByte never folds a byte after a
 // lead byte 0x81..0xFE, a superset of Shift_JIS's lead bytes;
-// kAfterAnyHighByte never folds one after any byte from 0x81 up.
+// kAfterAnyHighByte never folds one after any byte from 0x81 up; kShifting
+// folds none.
 ByteForm Stricter(ByteForm a, ByteForm b) { return Strictness(a) >= Strictness(b) ? a : b; }
 
 // How the converter's code page makes characters. Shift_JIS leaves 0xA1 to
@@ -85,27 +87,48 @@ FileEncoding::FileEncoding(std::shared_ptr<const EncodingConverter> converter, B
 
 FileEncoding::FileEncoding() : FileEncoding(OpenSystemConverter(), ByteForm::kSingleByte) {}
 
-FileEncoding FileEncoding::FromFirstLine(std::string_view firstLine) {
+FileEncoding FileEncoding::FromStart(std::string_view start) {
+    FileEncoding system;
+    system.decided_ = true;
     // A byte-order mark says it all, whatever a declaration after it says.
-    const KnownEncoding* known =
-        HasUtf8ByteOrderMark(firstLine) ? ResolveLabel("utf-8") : ResolveLabel(DeclaredLabel(firstLine));
-    if (!known || !known->keepsAscii) return FileEncoding();
+    const std::string_view label = HasUtf8ByteOrderMark(start) ? "utf-8" : DeclaredLabel(start);
+    const KnownEncoding* known = ResolveLabel(label);
+    if (!known || !known->keepsAscii) {
+        // Not used: shown in the system's code page. Where the label names
+        // an encoding that does not keep ASCII, the file may be written in
+        // it after all, and a letter may be half of a shifted character.
+        if ((known && !known->keepsAscii) || IsUtf7Label(label)) system.form_ = ByteForm::kShifting;
+        return system;
+    }
     std::shared_ptr<const EncodingConverter> converter = OpenConverter(*known);
     if (!converter || !KeepsAscii(*converter)) {
         // Shown in the system's code page, but a double-byte file's second
         // bytes are still never folded.
-        FileEncoding system;
         system.form_ = Stricter(system.form_, known->form);
         return system;
     }
     FileEncoding encoding(std::move(converter), known->form);
+    encoding.decided_ = true;
     encoding.name_ = QString::fromLatin1(known->name.data(), qsizetype(known->name.size()));
     return encoding;
 }
 
 void FileEncoding::NoteLine(std::string_view line) {
-    if (form_ == ByteForm::kAfterAnyHighByte || IsValidUtf8(line)) return;
-    form_ = ByteForm::kAfterAnyHighByte;
+    notUtf8_ = notUtf8_ || !IsValidUtf8(line);
+    if (decided_) return;
+    // The lines as the editor writes them, each ended by CR LF; never more
+    // than the declaration may take.
+    start_.append(line.substr(0, kDeclarationLimit - start_.size())).append("\r\n");
+    if (start_.size() > kDeclarationLimit) start_.resize(kDeclarationLimit);
+    std::string_view label;
+    if (!HasUtf8ByteOrderMark(start_) && ReadDeclaration(start_, label) == DeclarationState::kOpen) return;
+    const bool notUtf8 = notUtf8_;
+    *this = FromStart(start_);
+    notUtf8_ = notUtf8;
+}
+
+ByteForm FileEncoding::form() const {
+    return notUtf8_ ? Stricter(form_, ByteForm::kAfterAnyHighByte) : form_;
 }
 
 QString FileEncoding::Decode(std::string_view bytes) const { return converter_->Decode(bytes); }

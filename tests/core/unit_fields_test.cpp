@@ -106,6 +106,37 @@ TEST(IgnoringCase, NeverFoldsTheSecondByteOfADoubleByteCharacter) {
     EXPECT_EQ(FindTypeLine(unknown.doc(), "\xB1\x83\x41", ByteForm::kAfterAnyHighByte), 0);
 }
 
+// Pairs of names that differ only in the case of a letter inside a shifted
+// run, in every form a file can have: ISO-2022-JP (柄 against 捕), HZ (柿
+// against 梳) and ISO-2022-KR's shift out.
+class ShiftedRun : public testing::TestWithParam<std::pair<std::string, std::string>> {};
+
+TEST_P(ShiftedRun, NamesThatOpenOneAreComparedAsBytes) {
+    const auto& [first, second] = GetParam();
+    Lines file({"    <TYPENAME>" + first + "</TYPENAME>", "    <typename>" + second + "</typename>"});
+    const UnitIndex index = file.Index();
+    for (ByteForm form : {ByteForm::kSingleByte, ByteForm::kDoubleByte, ByteForm::kShiftJis,
+                          ByteForm::kAfterAnyHighByte, ByteForm::kShifting}) {
+        EXPECT_EQ(FindTypeLine(file.doc(), second, form), 1) << int(form);
+        EXPECT_EQ(index.FindUnitByPrefix(second.substr(0, second.size() - 1), form), 1) << int(form);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Openers, ShiftedRun,
+                         testing::Values(std::pair<std::string, std::string>{"\x1b$BJA\x1b(B", "\x1b$BJa\x1b(B"},
+                                         std::pair<std::string, std::string>{"~{JA~}", "~{Ja~}"},
+                                         std::pair<std::string, std::string>{"\x0eJA\x0f", "\x0eJa\x0f"}));
+
+TEST(IgnoringCase, FileFormOfShiftingTextFoldsNothingOtherNamesStillFold) {
+    Lines file({"    <TYPENAME>+UAA-</TYPENAME>", "    <TYPENAME>+UaA-</TYPENAME>", "    <TYPENAME>Archer</TYPENAME>"});
+    EXPECT_EQ(FindTypeLine(file.doc(), "+UaA-", ByteForm::kShifting), 1);
+    EXPECT_EQ(file.Index().FindUnitByPrefix("+Ua", ByteForm::kShifting), 1);
+    EXPECT_EQ(FindTypeLine(file.doc(), "+UaA-"), 0);
+    // A name holding no opener still folds in other forms.
+    EXPECT_EQ(file.Index().FindUnitByPrefix("arch", ByteForm::kDoubleByte), 2);
+    EXPECT_EQ(file.Index().FindUnitByPrefix("arch", ByteForm::kShifting), -1);
+}
+
 // ---------------------------------------------------------------------------
 
 TEST(ReadSlots, ReadsTheSevenStatisticsInSlotOrder) {
