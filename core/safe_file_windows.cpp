@@ -159,6 +159,7 @@ bool CheckReplaceable(const std::string& target, bool& exists, std::string& reas
     if (probe == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+        if (error == ERROR_FILE_NOT_FOUND) return true;  // another save has it aside this moment
         reason = SystemReason(error);
         return false;
     }

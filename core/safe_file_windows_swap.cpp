@@ -130,6 +130,8 @@ bool IsBusy(DWORD error, const std::wstring& target) {
     case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
     case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
         return true;
+    case ERROR_FILE_NOT_FOUND:  // another save had the old file aside that moment
+        return true;
     case ERROR_ACCESS_DENIED: {
         const DWORD attributes = ::GetFileAttributesW(target.c_str());
         return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
