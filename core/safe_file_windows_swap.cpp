@@ -25,6 +25,9 @@ namespace {
 // between tries grow, two seconds in all.
 constexpr DWORD kBusyPausesMs[] = {50, 100, 150, 250, 350, 450, 650};
 constexpr int kBusyRetries = int(sizeof kBusyPausesMs / sizeof kBusyPausesMs[0]);
+// Where the system renames over no open file, the first tries (300 ms)
+// wait for the others to let go before ReplaceFileW moves the old file aside.
+constexpr int kRenameOnlyTries = 3;
 
 // FILE_RENAME_INFO as Windows 10 1607 and later define it, and the class and
 // flags of the rename that replaces in one step even a file others have open
@@ -171,7 +174,9 @@ public:
 
     // One try. After kFailed the old file has its name (or there was none)
     // and error says why; after kNameTaken and kOnlyCopy backup() holds it.
-    Step Try(DWORD& error) {
+    // Where a rename is refused over a file others have open, ReplaceFileW
+    // is tried only with moveAsideToo: most programs let go soon.
+    Step Try(bool moveAsideToo, DWORD& error) {
         bool tempBusy = false;
         if (posixRename_) {
             if (RenameOver(wideTemp_, wideTarget_, true, error, tempBusy)) return Step::kDone;
@@ -184,7 +189,7 @@ public:
             // Refused over a file that others have open even when they
             // share deleting: ReplaceFileW may still manage.
             if (Unsupported(error)) plainRename_ = false;
-            else if (!IsBusy(error, wideTarget_)) return Step::kFailed;
+            else if (!moveAsideToo || !IsBusy(error, wideTarget_)) return Step::kFailed;
         }
         return ReplaceKeepingTheName(error);
     }
@@ -256,7 +261,7 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
     const std::wstring wideTarget = LongPath(target);
     for (int attempt = 0;; ++attempt) {
         DWORD error = 0;
-        switch (swap.Try(error)) {
+        switch (swap.Try(attempt >= kRenameOnlyTries, error)) {
         case Step::kDone:
             RemoveAbandonedBackups(target);
             return SwapOutcome::kReplaced;
