@@ -124,7 +124,7 @@ bool Replacement::Commit() {
         targetKept_ = false;
         const std::string holder = KeepAside(temp_, target_);
         const std::string old = oldCopy.empty() ? std::string() : "; the old file is in " + oldCopy;
-        return Fail("the file could not be replaced (" + reason + ") and no file has its name now; the saved lines are in " +
+        return Fail("the file could not be replaced (" + reason + ") and is missing now; the saved lines are in " +
                     holder + old);
     }
     }

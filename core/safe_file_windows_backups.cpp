@@ -6,6 +6,7 @@
 
 #include "safe_file.h"
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -74,10 +75,16 @@ bool RestoreInterruptedSave(const std::string& path) {
         return false;
     HANDLE newest = INVALID_HANDLE_VALUE;
     std::string newestPath;
-    ULONGLONG newestWritten = 0;
+    ULONGLONG newestWritten = 0, heldWritten = 0;
     ForEachBackup(path, [&](const std::string& backup) {
         const HANDLE file = OpenUnheld(backup);
-        if (file == INVALID_HANDLE_VALUE) return;
+        if (file == INVALID_HANDLE_VALUE) {
+            WIN32_FILE_ATTRIBUTE_DATA held{};
+            if (::GetFileAttributesExW(LongPath(backup).c_str(), GetFileExInfoStandard, &held))
+                heldWritten = std::max(heldWritten, (ULONGLONG(held.ftLastWriteTime.dwHighDateTime) << 32) |
+                                                        held.ftLastWriteTime.dwLowDateTime);
+            return;
+        }
         FILE_BASIC_INFO basic{};
         const bool regular = ::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
                              !(basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
@@ -92,6 +99,12 @@ bool RestoreInterruptedSave(const std::string& path) {
         newestWritten = written;
     });
     if (newest == INVALID_HANDLE_VALUE) return false;
+    // A newer backup that a save, or a scanner, holds: nothing older goes
+    // in its place.
+    if (heldWritten > newestWritten) {
+        ::CloseHandle(newest);
+        return false;
+    }
     return RenameToFreeName(newest, newestPath, path);
 }
 

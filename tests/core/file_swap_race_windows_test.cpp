@@ -220,6 +220,28 @@ TEST(Backups, LeftoversGoAtTheNextSave) {
     EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
 }
 
+// The rules file is missing: the newest backup gets its name, unless a save
+// (or another program) still holds it; nothing older goes in its place.
+TEST(Backups, TheNewestGetsTheMissingRulesNameAtStartOnceNothingHoldsIt) {
+    RulesFolder rules;
+    const std::string older = rules.folder / "data/.unitrules.xml.replaced-4242-0";
+    const std::string newer = rules.folder / "data/.unitrules.xml.replaced-4243-0";
+    WriteBytes(older, "older");
+    WriteBytes(newer, kOnDisk);
+    SetLastWrite(older, 3600);
+    const HANDLE save = ::CreateFileW(Fs(newer).wstring().c_str(), FILE_READ_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+    ASSERT_NE(save, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(rules.Document().RestoreInterruptedSave());
+    EXPECT_FALSE(Exists(rules.file));
+    ::CloseHandle(save);
+    EXPECT_TRUE(rules.Document().RestoreInterruptedSave());
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_FALSE(Exists(newer));
+    EXPECT_EQ(ReadBytes(older), "older");
+}
+
 // While the rules file exists, a start touches no backup.
 TEST(Backups, AreLeftAloneAtStartWhileTheRulesFileExists) {
     RulesFolder rules;

@@ -312,7 +312,7 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     }
     EXPECT_FALSE(unchanged);
     EXPECT_EQ(error.find(rules.file + ": the file could not be replaced"), 0u) << error;
-    EXPECT_NE(error.find("and no file has its name now"), std::string::npos) << error;
+    EXPECT_NE(error.find(") and is missing now; the saved lines are in "), std::string::npos) << error;
     const std::string saved = NamedAfter(error, "the saved lines are in");
     const std::string old = NamedAfter(error, "the old file is in");
     ASSERT_TRUE(Exists(saved)) << error;
