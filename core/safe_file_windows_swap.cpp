@@ -164,6 +164,22 @@ std::string UnusedBackupName(const std::string& target) {
     }
 }
 
+// True when path names the file open as held (false without a handle): the
+// old file still has its name, whatever else a failed ReplaceFileW left.
+bool IsFileAt(HANDLE held, const std::wstring& path) {
+    if (held == INVALID_HANDLE_VALUE) return false;
+    const HANDLE there = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       0, nullptr);
+    if (there == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION a{}, b{};
+    const bool same = ::GetFileInformationByHandle(held, &a) && ::GetFileInformationByHandle(there, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                      a.nFileIndexLow == b.nFileIndexLow;
+    ::CloseHandle(there);
+    return same;
+}
+
 enum class Step { kDone, kFailed, kNameTaken, kOnlyCopy };
 
 // One swap, tried again as long as the old file has its name.
@@ -213,7 +229,7 @@ private:
         if (Replace(wideTarget_, wideTemp_, wideBackup, error)) {
             ::DeleteFileW(wideBackup.c_str());
             step = Step::kDone;
-        } else if (Exists(wideBackup)) {
+        } else if (Exists(wideBackup) && !IsFileAt(hold, wideTarget_)) {
             step = GiveTheNameBack(wideBackup);
         }
         if (hold != INVALID_HANDLE_VALUE) ::CloseHandle(hold);
