@@ -119,7 +119,8 @@ bool Replacement::Commit() {
         return Fail(reason);
     case SwapOutcome::kNameTaken:
         return Fail("the save did not land: while the old file was moved aside (" + reason +
-                    "), another program put a file under this name, which stays; the old file is in " + oldCopy);
+                    "), another program put a file under this name, which stays" +
+                    (oldCopy.empty() ? "" : "; the old file is in " + oldCopy));
     case SwapOutcome::kTempOnlyCopy: {
         targetKept_ = false;
         const std::string holder = KeepAside(temp_, target_);

@@ -63,7 +63,7 @@ enum class SwapOutcome {
 // Where another program holds a file for a moment the swap is tried again for
 // a while, calling whileWaiting as it waits, never while the old file is away
 // from its name. After kNameTaken and kTempOnlyCopy, oldCopy names the file
-// that holds the old version, if any does.
+// that holds the old version, if one still does.
 SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool exists,
                    const std::function<void()>& whileWaiting, std::string& reason, std::string& oldCopy);
 

@@ -54,12 +54,24 @@ std::string BackupPrefix(const std::string& target) {
     return "." + target.substr(target.find_last_of("\\/") + 1) + ".replaced-";
 }
 
+// Only where the rules file is there, and then only backups written no later
+// than it: when saves meet, another save's ReplaceFileW may have moved a file
+// that it did not hold, the newest one, to its backup name, to give it back
+// a moment later.
 void RemoveAbandonedBackups(const std::string& target) {
-    ForEachBackup(target, [](const std::string& path) {
+    WIN32_FILE_ATTRIBUTE_DATA rules{};
+    if (!::GetFileAttributesExW(LongPath(target).c_str(), GetFileExInfoStandard, &rules)) return;
+    const LONGLONG rulesWritten =
+        LONGLONG((ULONGLONG(rules.ftLastWriteTime.dwHighDateTime) << 32) | rules.ftLastWriteTime.dwLowDateTime);
+    ForEachBackup(target, [rulesWritten](const std::string& path) {
         const HANDLE file = OpenUnheld(path);
         if (file == INVALID_HANDLE_VALUE) return;
-        FILE_DISPOSITION_INFO disposition{TRUE};
-        ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+        FILE_BASIC_INFO basic{};
+        if (::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+            basic.LastWriteTime.QuadPart <= rulesWritten) {
+            FILE_DISPOSITION_INFO disposition{TRUE};
+            ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
+        }
         ::CloseHandle(file);
     });
 }

@@ -282,13 +282,12 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
             RemoveAbandonedBackups(target);
             return SwapOutcome::kReplaced;
         case Step::kNameTaken:
-            reason = SystemReason(error);
-            oldCopy = swap.backup();
-            return SwapOutcome::kNameTaken;
         case Step::kOnlyCopy:
+            // Named as things are now: when saves meet, another save may
+            // have filled the name or removed a backup it found superseded.
             reason = SystemReason(error);
-            oldCopy = swap.backup();
-            return SwapOutcome::kTempOnlyCopy;
+            if (Exists(LongPath(swap.backup()))) oldCopy = swap.backup();
+            return Exists(wideTarget) ? SwapOutcome::kNameTaken : SwapOutcome::kTempOnlyCopy;
         case Step::kFailed:
             break;
         }
