@@ -47,7 +47,7 @@ inline bool RestoreInterruptedSave(const std::string&) { return false; }
 // byte is on disk. Until Commit succeeds the original file is untouched,
 // except where the system moved it away and then neither it nor the new file
 // could be given the name back (Windows): TargetKept() is then false, and
-// reason() says that no file has the name and names the file that holds the
+// reason() says that the file is missing now and names the file that holds the
 // new lines, which no later save removes, and the one that holds the old
 // file. Where another program put a file under the name while the old one
 // was away (Windows), that file stays, the save fails and reason() names
