@@ -277,17 +277,20 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
     const std::wstring wideTarget = LongPath(target);
     for (int attempt = 0;; ++attempt) {
         DWORD error = 0;
-        switch (swap.Try(attempt >= kRenameOnlyTries, error)) {
+        const Step step = swap.Try(attempt >= kRenameOnlyTries, error);
+        switch (step) {
         case Step::kDone:
             RemoveAbandonedBackups(target);
             return SwapOutcome::kReplaced;
         case Step::kNameTaken:
-        case Step::kOnlyCopy:
-            // Named as things are now: when saves meet, another save may
-            // have filled the name or removed a backup it found superseded.
+        case Step::kOnlyCopy: {
+            // Told as things are now: when saves meet, another save may have
+            // filled the name since, or removed a backup it found superseded.
             reason = SystemReason(error);
             if (Exists(LongPath(swap.backup()))) oldCopy = swap.backup();
-            return Exists(wideTarget) ? SwapOutcome::kNameTaken : SwapOutcome::kTempOnlyCopy;
+            const bool taken = step == Step::kNameTaken || Exists(wideTarget);
+            return taken ? SwapOutcome::kNameTaken : SwapOutcome::kTempOnlyCopy;
+        }
         case Step::kFailed:
             break;
         }
