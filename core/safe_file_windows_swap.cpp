@@ -196,16 +196,15 @@ public:
         bool tempBusy = false;
         if (posixRename_) {
             if (RenameOver(wideTemp_, wideTarget_, true, error, tempBusy)) return Step::kDone;
-            if (tempBusy || !Unsupported(error)) return Step::kFailed;
-            posixRename_ = false;
+            if (tempBusy) return Step::kFailed;
+            if (Unsupported(error)) posixRename_ = false;
+            else return RefusedOverAnOpenFile(moveAsideToo, error);
         }
         if (plainRename_) {
             if (RenameOver(wideTemp_, wideTarget_, false, error, tempBusy)) return Step::kDone;
             if (tempBusy) return Step::kFailed;
-            // Refused over a file that others have open even when they
-            // share deleting: ReplaceFileW may still manage.
             if (Unsupported(error)) plainRename_ = false;
-            else if (!moveAsideToo || !IsBusy(error, wideTarget_)) return Step::kFailed;
+            else return RefusedOverAnOpenFile(moveAsideToo, error);
         }
         return ReplaceKeepingTheName(error);
     }
@@ -213,6 +212,15 @@ public:
     const std::string& backup() const { return backup_; }
 
 private:
+    // A plain rename is refused over a file that others have open even when
+    // they share deleting, where ReplaceFileW may still manage. Where the
+    // one-step rename is refused, ReplaceFileW cannot move the old file
+    // either: it fails at once, naming the sharing as the reason.
+    Step RefusedOverAnOpenFile(bool moveAsideToo, DWORD& error) {
+        if (!moveAsideToo || !IsBusy(error, wideTarget_)) return Step::kFailed;
+        return ReplaceKeepingTheName(error);
+    }
+
     Step ReplaceKeepingTheName(DWORD& error) {
         if (!Exists(wideTarget_)) {
             if (MoveToFreeName(wideTemp_, wideTarget_, error)) return Step::kDone;
