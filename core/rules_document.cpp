@@ -20,6 +20,9 @@ constexpr std::size_t kBlockBytes = 128;
 std::string JoinRulesPath(const std::string& folder) {
     const char sep = safe_file::kPathSeparator;
     std::string path = folder;
+    // Windows takes '/' too, but messages show the path as its users write
+    // it: the toolkit reports the folder with '/'.
+    if (sep == '\\') std::replace(path.begin(), path.end(), '/', sep);
     const bool endsWithSeparator = !path.empty() && (path.back() == sep || path.back() == '/');
     if (!endsWithSeparator) path += sep;
     return path + "data" + sep + "unitrules.xml";
@@ -59,6 +62,8 @@ bool ReadAll(std::FILE* file, std::unique_ptr<char[]>& bytes, std::size_t& size,
 RulesDocument::RulesDocument(const std::string& exeFolder) : rulesPath_(JoinRulesPath(exeFolder)) {}
 
 bool RulesDocument::Exists() const { return safe_file::IsRegularFile(rulesPath_); }
+
+bool RulesDocument::RestoreInterruptedSave() const { return safe_file::RestoreInterruptedSave(rulesPath_); }
 
 void RulesDocument::SetLine(std::size_t i, std::string text) {
     replaced_[i] = std::move(text);

@@ -33,6 +33,11 @@ public:
     // True when a regular file exists at RulesPath.
     bool Exists() const;
 
+    // Called before Exists() at start-up: where a save was cut short with the
+    // old file under its backup name and no file under RulesPath (Windows),
+    // gives the newest backup no editor holds its name back. True when it did.
+    bool RestoreInterruptedSave() const;
+
     // Replaces the lines by the file's lines. A line ends at CR or CRLF; the
     // terminator is dropped and a lone LF stays inside its line. Reports
     // (bytes read so far, terminators included) / 128, rounded down, / 3600

@@ -117,11 +117,16 @@ bool Replacement::Commit() {
         break;
     case SwapOutcome::kTargetKept:
         return Fail(reason);
+    case SwapOutcome::kNameTaken:
+        return Fail("the save did not land: while the old file was moved aside (" + reason +
+                    "), another program put a file under this name, which stays" +
+                    (oldCopy.empty() ? "" : "; the old file is in " + oldCopy));
     case SwapOutcome::kTempOnlyCopy: {
         targetKept_ = false;
         const std::string holder = KeepAside(temp_, target_);
         const std::string old = oldCopy.empty() ? std::string() : "; the old file is in " + oldCopy;
-        return Fail("the file could not be replaced (" + reason + "); the saved lines are in " + holder + old);
+        return Fail("the file could not be replaced (" + reason + ") and is missing now; the saved lines are in " +
+                    holder + old);
     }
     }
     committed_ = true;

@@ -33,20 +33,33 @@ std::FILE* OpenForReading(const std::string& path, std::string& reason);
 // The size of an open file in bytes, 0 when the system cannot tell.
 std::uint64_t SizeOf(std::FILE* file);
 
+// Where no file has path's name and a save that was cut short left the old
+// file under a backup name beside it (Windows), gives the newest backup that
+// no writer holds the name back, never over a file. True when it did. A
+// rename replaces in one step on POSIX: no save leaves the name empty there.
+#ifdef _WIN32
+bool RestoreInterruptedSave(const std::string& path);
+#else
+inline bool RestoreInterruptedSave(const std::string&) { return false; }
+#endif
+
 // Writes a new version of a file next to it and swaps it in only once every
 // byte is on disk. Until Commit succeeds the original file is untouched,
-// except where the system moved it away and then could not rename the new
-// file (Windows): TargetKept() is then false, and reason() names the file
-// that holds the new lines, which no later save removes, and the one that
-// holds the old file. Otherwise, if the writer is destroyed without a
+// except where the system moved it away and then neither it nor the new file
+// could be given the name back (Windows): TargetKept() is then false, and
+// reason() says that the file is missing now and names the file that holds the
+// new lines, which no later save removes, and the one that holds the old
+// file. Where another program put a file under the name while the old one
+// was away (Windows), that file stays, the save fails and reason() names
+// the old file's backup. Otherwise, if the writer is destroyed without a
 // successful Commit, the temporary file is removed. A file that another
 // program holds for a moment (Windows) is tried again for about two seconds,
-// calling whileWaiting meanwhile. A link to the file is followed, so the
-// link's target is replaced and the link stays; a link that cannot be
-// followed is an error. The writer holds a lock
-// on its temporary file while it writes; a successful Commit removes the
-// temporary files of the same target that no writer holds, the leftovers of
-// saves that were killed.
+// calling whileWaiting meanwhile, but only while the old file has its name.
+// A link to the file is followed, so the link's target is replaced and the
+// link stays; a link that cannot be followed is an error. The writer holds a
+// lock on its temporary file while it writes; a successful Commit removes the
+// temporary files (and on Windows the backups) of the same target that no
+// writer holds, the leftovers of saves that were killed.
 // Errors are sticky: after the first failure every call returns false and
 // reason() tells why, in the system's words (UTF-8 on Windows).
 class Replacement {
@@ -91,16 +104,22 @@ private:
 
 #ifdef _WIN32
 // For tests: the next replaceFailures calls of ReplaceFileW fail with
-// replaceError (having moved the old file to the backup name first when that
-// is ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, as Windows does), and the next
-// moveFailures moves fail with moveError. swapBegins is called with the
-// temporary file's name as each swap begins. Zeros bring the real calls back.
+// replaceError (having moved the old file to the backup name first, and then
+// called oldMovedAway, when that is ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, as
+// Windows does); the next moveFailures moves and links that give the name a
+// file without replacing fail with moveError; the next renameFailures
+// one-step replaces fail with renameError (ERROR_INVALID_PARAMETER: as where
+// the file system has none). swapBegins is called with the temporary file's
+// name as each swap begins. Zeros bring the real calls back.
 struct SwapFaults {
     unsigned long replaceError = 0;
     int replaceFailures = 0;
     unsigned long moveError = 0;
     int moveFailures = 0;
     std::function<void(const std::string& temp)> swapBegins;
+    unsigned long renameError = 0;
+    int renameFailures = 0;
+    std::function<void()> oldMovedAway;
 };
 void SetSwapFaultsForTesting(const SwapFaults& faults);
 #endif

@@ -54,14 +54,16 @@ bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& w
 enum class SwapOutcome {
     kReplaced,
     kTargetKept,     // failed; the old file is as it was
+    kNameTaken,      // failed; another file took the name while the old one was away
     kTempOnlyCopy,   // failed with the old file moved away: temp holds the lines
 };
 
 // Syncs the temporary file, closes it and gives it the target's name, in the
 // order that keeps the writer's lock for as long as the platform allows.
 // Where another program holds a file for a moment the swap is tried again for
-// a while, calling whileWaiting as it waits. After kTempOnlyCopy, oldCopy
-// names the file that holds the old version, if any does.
+// a while, calling whileWaiting as it waits, never while the old file is away
+// from its name. After kNameTaken and kTempOnlyCopy, oldCopy names the file
+// that holds the old version, if one still does.
 SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool exists,
                    const std::function<void()>& whileWaiting, std::string& reason, std::string& oldCopy);
 

@@ -11,6 +11,8 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <aclapi.h>
+
 namespace safe_file {
 namespace platform {
 
@@ -157,6 +159,7 @@ bool CheckReplaceable(const std::string& target, bool& exists, std::string& reas
     if (probe == INVALID_HANDLE_VALUE) {
         const DWORD error = ::GetLastError();
         if (error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION) return true;
+        if (error == ERROR_FILE_NOT_FOUND) return true;  // another save has it aside this moment
         reason = SystemReason(error);
         return false;
     }
@@ -166,9 +169,14 @@ bool CheckReplaceable(const std::string& target, bool& exists, std::string& reas
 
 // The open handle is the lock: it shares nothing, so no other process can
 // delete the file while it is written.
+// The right to set its security too, so that it can get the old file's; a
+// folder whose rules deny the owner that right still gets the file.
 bool CreateLocked(const std::string& path, Handle& handle, bool& taken, std::string& reason) {
-    handle = ::CreateFileW(LongPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+    const std::wstring wide = LongPath(path);
+    handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE | WRITE_DAC, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                            nullptr);
+    if (handle == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED)
+        handle = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle != INVALID_HANDLE_VALUE) return true;
     const DWORD error = ::GetLastError();
     taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -176,8 +184,37 @@ bool CreateLocked(const std::string& path, Handle& handle, bool& taken, std::str
     return false;
 }
 
-// The old file's attributes and security go with ReplaceFileW itself.
-bool KeepOwnerAndMode(Handle, const std::string&, std::string&) { return true; }
+// What ReplaceFileW would keep of the old file, for a save that renames the
+// new one over it: its attributes, creation time and access rules (DACL).
+// Where the file system keeps no access rules, or refuses them, the new file
+// has the folder's, as any new file there; the save goes on.
+bool KeepOwnerAndMode(Handle handle, const std::string& target, std::string&) {
+    const std::wstring wide = LongPath(target);
+    WIN32_FILE_ATTRIBUTE_DATA old{};
+    if (!::GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &old)) return true;
+    FILE_BASIC_INFO basic{};  // zero times and attributes stay as they are
+    basic.CreationTime.LowPart = old.ftCreationTime.dwLowDateTime;
+    basic.CreationTime.HighPart = LONG(old.ftCreationTime.dwHighDateTime);
+    basic.FileAttributes = old.dwFileAttributes &
+                           (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                            FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr;
+    if (::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                                nullptr, &security) != ERROR_SUCCESS)
+        return true;
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ::GetSecurityDescriptorControl(security, &control, &revision);
+    if (dacl)
+        ::SetSecurityInfo(handle, SE_FILE_OBJECT,
+                          DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                                                     : UNPROTECTED_DACL_SECURITY_INFORMATION),
+                          nullptr, nullptr, dacl, nullptr);
+    ::LocalFree(security);
+    return true;
+}
 
 bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& written, std::string& reason) {
     DWORD n = 0;

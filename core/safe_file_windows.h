@@ -18,4 +18,12 @@ std::wstring LongPath(const std::string& utf8);
 std::string SystemReason(DWORD error);
 bool Exists(const std::wstring& path);
 
+// What the name of the old file's backup during a swap begins with, in the
+// target's folder (".unitrules.xml.replaced-").
+std::string BackupPrefix(const std::string& target);
+// Removes the backups of target that no save holds any more and that are no
+// newer than target: a save holds its old file from before it gets the
+// backup name until it is gone.
+void RemoveAbandonedBackups(const std::string& target);
+
 }  // namespace safe_file::platform

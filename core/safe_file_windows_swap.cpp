@@ -1,11 +1,15 @@
-// The swap of a Windows save: ReplaceFileW with a backup name, tried again
-// while another program holds a file for a moment, and what keeps every
-// version of the file named when the system carries it out only in part.
+// The swap of a Windows save. Where the file system renames over a file in
+// one step, the new file is renamed over the old one and the name is never
+// empty. Elsewhere ReplaceFileW moves the old file to a backup name first;
+// when it fails after that, the old file gets its name back at once, never
+// over another file, before anything is waited for or tried again.
 #include "safe_file_windows.h"
 
 #include "safe_file.h"
 
 #include <algorithm>
+#include <cstring>
+#include <vector>
 
 namespace safe_file {
 namespace {
@@ -21,6 +25,60 @@ namespace {
 // between tries grow, two seconds in all.
 constexpr DWORD kBusyPausesMs[] = {50, 100, 150, 250, 350, 450, 650};
 constexpr int kBusyRetries = int(sizeof kBusyPausesMs / sizeof kBusyPausesMs[0]);
+// Where the system renames over no open file, the first tries (300 ms)
+// wait for the others to let go before ReplaceFileW moves the old file aside.
+constexpr int kRenameOnlyTries = 3;
+
+// FILE_RENAME_INFO as Windows 10 1607 and later define it, and the class and
+// flags of the rename that replaces in one step even a file others have open
+// sharing deletion (NTFS, Windows 10 1809 and later).
+struct RenameInfo {
+    union {
+        BOOLEAN replaceIfExists;
+        DWORD flags;
+    };
+    HANDLE rootDirectory;
+    DWORD fileNameLength;
+    WCHAR fileName[1];
+};
+constexpr auto kFileRenameInfoEx = FILE_INFO_BY_HANDLE_CLASS(22);
+constexpr DWORD kRenameReplaceIfExists = 0x1, kRenamePosixSemantics = 0x2;
+
+bool Unsupported(DWORD error) {
+    return error == ERROR_INVALID_PARAMETER || error == ERROR_INVALID_FUNCTION || error == ERROR_NOT_SUPPORTED ||
+           error == ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+bool NameTaken(DWORD error) { return error == ERROR_ALREADY_EXISTS || error == ERROR_FILE_EXISTS; }
+
+// Renames from over to, replacing what has that name in the same step.
+// fromBusy tells that from itself could not be opened (a program holds it).
+bool RenameOver(const std::wstring& from, const std::wstring& to, bool posixSemantics, DWORD& error, bool& fromBusy) {
+    fromBusy = false;
+    if (g_swapFaults.renameFailures > 0) {
+        --g_swapFaults.renameFailures;
+        error = g_swapFaults.renameError;
+        return false;
+    }
+    const HANDLE file = ::CreateFileW(from.c_str(), DELETE | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                      OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        error = ::GetLastError();
+        fromBusy = true;
+        return false;
+    }
+    std::vector<char> buffer(sizeof(RenameInfo) + to.size() * sizeof(WCHAR));
+    auto* info = reinterpret_cast<RenameInfo*>(buffer.data());
+    if (posixSemantics) info->flags = kRenameReplaceIfExists | kRenamePosixSemantics;
+    else info->replaceIfExists = TRUE;
+    info->fileNameLength = DWORD(to.size() * sizeof(WCHAR));
+    std::memcpy(info->fileName, to.c_str(), to.size() * sizeof(WCHAR));
+    const bool renamed = ::SetFileInformationByHandle(file, posixSemantics ? kFileRenameInfoEx : FileRenameInfo, info,
+                                                      DWORD(buffer.size()));
+    error = ::GetLastError();
+    ::CloseHandle(file);
+    return renamed;
+}
 
 // With a backup name, every failure of ReplaceFileW leaves the old file under
 // a name known here: its own, or the backup's.
@@ -28,7 +86,9 @@ bool Replace(const std::wstring& target, const std::wstring& temp, const std::ws
     if (g_swapFaults.replaceFailures > 0) {
         --g_swapFaults.replaceFailures;
         error = g_swapFaults.replaceError;
-        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) ::MoveFileExW(target.c_str(), backup.c_str(), 0);
+        if (error == ERROR_UNABLE_TO_MOVE_REPLACEMENT_2 && ::MoveFileExW(target.c_str(), backup.c_str(), 0) &&
+            g_swapFaults.oldMovedAway)
+            g_swapFaults.oldMovedAway();
         return false;
     }
     if (::ReplaceFileW(target.c_str(), temp.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr,
@@ -38,13 +98,26 @@ bool Replace(const std::wstring& target, const std::wstring& temp, const std::ws
     return false;
 }
 
-bool Move(const std::wstring& temp, const std::wstring& target, DWORD& error) {
-    if (g_swapFaults.moveFailures > 0) {
-        --g_swapFaults.moveFailures;
-        error = g_swapFaults.moveError;
-        return false;
-    }
-    if (::MoveFileExW(temp.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+bool MoveFailsForTesting(DWORD& error) {
+    if (g_swapFaults.moveFailures <= 0) return false;
+    --g_swapFaults.moveFailures;
+    error = g_swapFaults.moveError;
+    return true;
+}
+
+// Gives to the file from has, never over another file; from loses its name.
+bool MoveToFreeName(const std::wstring& from, const std::wstring& to, DWORD& error) {
+    if (MoveFailsForTesting(error)) return false;
+    if (::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    error = ::GetLastError();
+    return false;
+}
+
+// Gives to the file from has as a second name, never over another file; from
+// keeps its name. Works where a program holds from without sharing deletion.
+bool LinkToFreeName(const std::wstring& from, const std::wstring& to, DWORD& error) {
+    if (MoveFailsForTesting(error)) return false;
+    if (::CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return true;
     error = ::GetLastError();
     return false;
 }
@@ -58,6 +131,9 @@ bool IsBusy(DWORD error, const std::wstring& target) {
     case ERROR_LOCK_VIOLATION:
     case ERROR_UNABLE_TO_REMOVE_REPLACED:
     case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
+    case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
+        return true;
+    case ERROR_FILE_NOT_FOUND:  // another save had the old file aside that moment
         return true;
     case ERROR_ACCESS_DENIED: {
         const DWORD attributes = ::GetFileAttributesW(target.c_str());
@@ -78,37 +154,124 @@ void Pause(DWORD ms, const std::function<void()>& whileWaiting) {
     }
 }
 
-// Moves temp to target, trying again while either is busy.
-bool MovePatiently(const std::wstring& temp, const std::wstring& target, const std::function<void()>& whileWaiting,
-                   DWORD& error) {
-    for (int attempt = 0;; ++attempt) {
-        if (Move(temp, target, error)) return true;
-        if (attempt == kBusyRetries || !IsBusy(error, target)) return false;
-        Pause(kBusyPausesMs[attempt], whileWaiting);
-    }
-}
-
 // A name beside target that no file has, for the old file while it is
-// replaced. It is not a temporary file's name: no save removes it.
+// replaced: BackupPrefix, this process's id and a number.
 std::string UnusedBackupName(const std::string& target) {
-    const auto slash = target.find_last_of("\\/");
-    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
-    const std::string base = folder + "." + target.substr(slash + 1) + ".replaced-" + std::to_string(ProcessId()) + "-";
+    const std::string base = FolderOf(target) + kPathSeparator + BackupPrefix(target) + std::to_string(ProcessId()) + "-";
     for (int attempt = 0;; ++attempt) {
         const std::string name = base + std::to_string(attempt);
         if (!Exists(LongPath(name))) return name;
     }
 }
 
+// True when path names the file open as held (false without a handle): the
+// old file still has its name, whatever else a failed ReplaceFileW left.
+bool IsFileAt(HANDLE held, const std::wstring& path) {
+    if (held == INVALID_HANDLE_VALUE) return false;
+    const HANDLE there = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       0, nullptr);
+    if (there == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION a{}, b{};
+    const bool same = ::GetFileInformationByHandle(held, &a) && ::GetFileInformationByHandle(there, &b) &&
+                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
+                      a.nFileIndexLow == b.nFileIndexLow;
+    ::CloseHandle(there);
+    return same;
+}
+
+enum class Step { kDone, kFailed, kNameTaken, kOnlyCopy };
+
+// One swap, tried again as long as the old file has its name.
+class Swap {
+public:
+    Swap(const std::string& temp, const std::string& target)
+        : target_(target), wideTemp_(LongPath(temp)), wideTarget_(LongPath(target)) {}
+
+    // One try. After kFailed the old file has its name (or there was none)
+    // and error says why; after kNameTaken and kOnlyCopy backup() holds it.
+    // Where a rename is refused over a file others have open, ReplaceFileW
+    // is tried only with moveAsideToo: most programs let go soon.
+    Step Try(bool moveAsideToo, DWORD& error) {
+        bool tempBusy = false;
+        if (posixRename_) {
+            if (RenameOver(wideTemp_, wideTarget_, true, error, tempBusy)) return Step::kDone;
+            if (tempBusy) return Step::kFailed;
+            if (Unsupported(error)) posixRename_ = false;
+            else return RefusedOverAnOpenFile(moveAsideToo, error);
+        }
+        if (plainRename_) {
+            if (RenameOver(wideTemp_, wideTarget_, false, error, tempBusy)) return Step::kDone;
+            if (tempBusy) return Step::kFailed;
+            if (Unsupported(error)) plainRename_ = false;
+            else return RefusedOverAnOpenFile(moveAsideToo, error);
+        }
+        return ReplaceKeepingTheName(error);
+    }
+
+    const std::string& backup() const { return backup_; }
+
+private:
+    // A plain rename is refused over a file that others have open even when
+    // they share deleting, where ReplaceFileW may still manage. Where the
+    // one-step rename is refused, ReplaceFileW cannot move the old file
+    // either: it fails at once, naming the sharing as the reason.
+    Step RefusedOverAnOpenFile(bool moveAsideToo, DWORD& error) {
+        if (!moveAsideToo || !IsBusy(error, wideTarget_)) return Step::kFailed;
+        return ReplaceKeepingTheName(error);
+    }
+
+    Step ReplaceKeepingTheName(DWORD& error) {
+        if (!Exists(wideTarget_)) {
+            if (MoveToFreeName(wideTemp_, wideTarget_, error)) return Step::kDone;
+            if (!NameTaken(error)) return Step::kFailed;
+        }
+        backup_ = UnusedBackupName(target_);
+        const std::wstring wideBackup = LongPath(backup_);
+        // Held by this save through its time under the backup name, so that
+        // no other save takes it for a leftover; it shares everything.
+        const HANDLE hold = ::CreateFileW(wideTarget_.c_str(), FILE_READ_DATA | SYNCHRONIZE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr);
+        Step step = Step::kFailed;
+        if (Replace(wideTarget_, wideTemp_, wideBackup, error)) {
+            ::DeleteFileW(wideBackup.c_str());
+            step = Step::kDone;
+        } else if (Exists(wideBackup) && !IsFileAt(hold, wideTarget_)) {
+            step = GiveTheNameBack(wideBackup);
+        }
+        if (hold != INVALID_HANDLE_VALUE) ::CloseHandle(hold);
+        return step;
+    }
+
+    // The old file is at the backup name: back to its name, as a second name
+    // where it cannot be moved, or else the new file in; never over a file.
+    Step GiveTheNameBack(const std::wstring& wideBackup) {
+        DWORD error = 0;
+        if (MoveToFreeName(wideBackup, wideTarget_, error)) return Step::kFailed;
+        if (NameTaken(error)) return Step::kNameTaken;
+        if (LinkToFreeName(wideBackup, wideTarget_, error)) {
+            ::DeleteFileW(wideBackup.c_str());  // or a later save removes it
+            return Step::kFailed;
+        }
+        if (NameTaken(error)) return Step::kNameTaken;
+        if (MoveToFreeName(wideTemp_, wideTarget_, error)) {
+            ::DeleteFileW(wideBackup.c_str());
+            return Step::kDone;
+        }
+        return NameTaken(error) ? Step::kNameTaken : Step::kOnlyCopy;
+    }
+
+    std::string target_;
+    std::wstring wideTemp_, wideTarget_;
+    std::string backup_;
+    bool posixRename_ = true;
+    bool plainRename_ = true;
+};
+
 }  // namespace
 
-// ReplaceFileW needs the new file closed. It is given a backup name, so that
-// whatever fails, the old file keeps its name or has the backup's: it is
-// never lost under a name the system chose. A busy file is tried again; when
-// the old file has gone to the backup name and the new one still cannot be
-// moved in, the old one is moved back, and where even that fails both stay
-// where they are and the message names them.
-SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool exists,
+SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool,
                    const std::function<void()>& whileWaiting, std::string& reason, std::string& oldCopy) {
     const bool synced = ::FlushFileBuffers(handle);
     const DWORD syncError = ::GetLastError();
@@ -118,36 +281,33 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
         return SwapOutcome::kTargetKept;
     }
     if (g_swapFaults.swapBegins) g_swapFaults.swapBegins(temp);
-    const std::wstring wideTemp = LongPath(temp), wideTarget = LongPath(target);
-    DWORD error = 0;
-    if (!exists) {
-        if (MovePatiently(wideTemp, wideTarget, whileWaiting, error)) return SwapOutcome::kReplaced;
-        reason = SystemReason(error);
-        return SwapOutcome::kTargetKept;
-    }
-    const std::string backup = UnusedBackupName(target);
-    const std::wstring wideBackup = LongPath(backup);
+    Swap swap(temp, target);
+    const std::wstring wideTarget = LongPath(target);
     for (int attempt = 0;; ++attempt) {
-        if (Replace(wideTarget, wideTemp, wideBackup, error)) {
-            ::DeleteFileW(wideBackup.c_str());
+        DWORD error = 0;
+        const Step step = swap.Try(attempt >= kRenameOnlyTries, error);
+        switch (step) {
+        case Step::kDone:
+            RemoveAbandonedBackups(target);
             return SwapOutcome::kReplaced;
+        case Step::kNameTaken:
+        case Step::kOnlyCopy: {
+            // Told as things are now: when saves meet, another save may have
+            // filled the name since, or removed a backup it found superseded.
+            reason = SystemReason(error);
+            if (Exists(LongPath(swap.backup()))) oldCopy = swap.backup();
+            const bool taken = step == Step::kNameTaken || Exists(wideTarget);
+            return taken ? SwapOutcome::kNameTaken : SwapOutcome::kTempOnlyCopy;
         }
-        if (!Exists(wideTarget)) break;  // the old file has left its name
+        case Step::kFailed:
+            break;
+        }
         if (attempt == kBusyRetries || !IsBusy(error, wideTarget)) {
             reason = SystemReason(error);
             return SwapOutcome::kTargetKept;
         }
         Pause(kBusyPausesMs[attempt], whileWaiting);
     }
-    reason = SystemReason(error);
-    DWORD moveError = 0;
-    if (MovePatiently(wideTemp, wideTarget, whileWaiting, moveError)) {
-        ::DeleteFileW(wideBackup.c_str());
-        return SwapOutcome::kReplaced;
-    }
-    if (Exists(wideBackup) && Move(wideBackup, wideTarget, moveError)) return SwapOutcome::kTargetKept;
-    if (Exists(wideBackup)) oldCopy = backup;
-    return SwapOutcome::kTempOnlyCopy;
 }
 
 std::string KeepAside(const std::string& temp, const std::string& target) {
@@ -157,7 +317,7 @@ std::string KeepAside(const std::string& temp, const std::string& target) {
         const std::wstring wideAside = LongPath(aside);
         if (Exists(wideAside)) continue;
         DWORD error = 0;
-        if (Move(wideTemp, wideAside, error)) return aside;
+        if (MoveToFreeName(wideTemp, wideAside, error)) return aside;
         // A second name for the held file; where the file system has none, a
         // copy, which a program holding the file for reading allows.
         if (::CreateHardLinkW(wideAside.c_str(), wideTemp.c_str(), nullptr)) return aside;

@@ -212,6 +212,7 @@ void Form1::ConnectEvents() {
 // --- commands ------------------------------------------------------------
 
 void Form1::Form_Load() {
+    document_.RestoreInterruptedSave();  // a save cut short may have left the file under its backup name
     if (document_.Exists()) return;
     warning_box::Show(this, program_identity::Title(), QStringLiteral("无法读取资料文件,请看说明"));
     cmdGetData->setEnabled(false);

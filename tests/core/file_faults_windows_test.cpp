@@ -10,7 +10,11 @@
 
 #include "safe_file.h"
 
+#include <vector>
+
 #include <windows.h>
+
+#include <sddl.h>
 
 namespace {
 
@@ -136,6 +140,39 @@ TEST(FailedSave, OfAReadOnlyFileKeepsFileAndLines) {
     ::SetFileAttributesW(WideOf(rules.file).c_str(), FILE_ATTRIBUTE_NORMAL);
     ASSERT_TRUE(doc.Save({}, error)) << error;
     EXPECT_EQ(ReadBytes(rules.file), "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n");
+}
+
+// What ReplaceFileW would keep of the old file, kept by a save that renames
+// the new one over it: attributes and the access rules set on the file.
+// Wine keeps no access rules of its own on a file, nor every attribute.
+TEST(SavedFile, KeepsTheOldFilesAttributesAndAccessRules) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    const std::wstring file = WideOf(rules.file);
+    const DWORD marks = FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                        (RunningUnderWine() ? 0 : FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
+    const wchar_t* const accessRules = L"D:P(A;;FA;;;WD)(A;;FR;;;BU)";
+    PSECURITY_DESCRIPTOR rulesOfOld = nullptr;
+    ASSERT_TRUE(::ConvertStringSecurityDescriptorToSecurityDescriptorW(accessRules, SDDL_REVISION_1, &rulesOfOld,
+                                                                       nullptr));
+    ASSERT_TRUE(::SetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, rulesOfOld));
+    ::LocalFree(rulesOfOld);
+    ASSERT_TRUE(::SetFileAttributesW(file.c_str(), marks));
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(::GetFileAttributesW(file.c_str()), marks);
+    EXPECT_EQ(ReadBytes(rules.file), LinesOf(doc)[0] + "\r\n" + LinesOf(doc)[1] + "\r\n");
+    ::SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (RunningUnderWine()) return;
+    DWORD size = 0;
+    ::GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+    std::vector<char> saved(size);
+    ASSERT_TRUE(::GetFileSecurityW(file.c_str(), DACL_SECURITY_INFORMATION, saved.data(), size, &size));
+    wchar_t* text = nullptr;
+    ASSERT_TRUE(::ConvertSecurityDescriptorToStringSecurityDescriptorW(saved.data(), SDDL_REVISION_1,
+                                                                       DACL_SECURITY_INFORMATION, &text, nullptr));
+    EXPECT_EQ(std::wstring(text), accessRules);
+    ::LocalFree(text);
 }
 
 TEST(Exists, HiddenOrSystemFilesDoNotCount) {

@@ -1,7 +1,8 @@
 // Windows saves while other programs hold the files (a scanner, an indexer,
 // the game itself), saves that the system can only half carry out, and a
 // rules file that is a link: every version of the file stays on disk under a
-// name the user is told, and the link stays a link.
+// name the user is told, the rules file keeps its name while the save waits,
+// and the link stays a link.
 #include "rules_document.h"
 
 #include "rules_folder.h"
@@ -12,13 +13,13 @@
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <tuple>
 
 #include <windows.h>
 
 namespace {
 
 const std::string kSaved = "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
-constexpr unsigned kBusyRetries = 7;
 
 std::wstring WideOf(const std::string& path) { return Fs(path).wstring(); }
 
@@ -54,9 +55,14 @@ struct TimedSave {
     std::string error;
     int eventPasses = 0;
     long long ms = 0;
-    explicit TimedSave(const RulesDocument& doc) {
+    explicit TimedSave(const RulesDocument& doc, const ProgressSink& sink = {}) {
         const auto start = std::chrono::steady_clock::now();
-        ok = doc.Save({{}, [this] { ++eventPasses; }}, error, &unchanged);
+        ok = doc.Save({{},
+                       [this, &sink] {
+                           ++eventPasses;
+                           if (sink.processEvents) sink.processEvents();
+                       }},
+                      error, &unchanged);
         ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     }
 };
@@ -84,32 +90,48 @@ std::string NamedAfter(const std::string& message, const std::string& label) {
 
 bool Exists(const std::string& path) { return ::GetFileAttributesW(WideOf(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+// Faults that make a save replace with ReplaceFileW, as where the file
+// system renames over no file in one step.
+safe_file::SwapFaults WithoutOneStepRename() {
+    safe_file::SwapFaults faults;
+    faults.renameError = ERROR_INVALID_PARAMETER;
+    faults.renameFailures = 1000;
+    return faults;
+}
+
 // --- a file held for a moment, or for long --------------------------------
 
 enum class Held { kRulesFile, kNewFile };
+enum class Swap { kOneStepRename, kReplaceFile };
 
 // The rules file held from before the save, or the new file from the moment
-// its swap begins, for holdMs.
-class BusyFile : public ::testing::TestWithParam<Held> {
+// its swap begins, for holdMs; replaced in one step or by ReplaceFileW.
+class BusyFile : public ::testing::TestWithParam<std::tuple<Held, Swap>> {
 protected:
     void SetUp() override {
         doc_ = rules_.Loaded();
         doc_.SetLine(0, "    <ATTACK>8</ATTACK>");
     }
     TimedSave SaveWhileHeld(DWORD holdMs) {
-        if (GetParam() == Held::kRulesFile) holder_ = std::make_unique<Holder>(rules_.file, FILE_SHARE_READ, holdMs);
-        safe_file::SwapFaults faults;
+        const Held held = std::get<0>(GetParam());
+        if (held == Held::kRulesFile) holder_ = std::make_unique<Holder>(rules_.file, FILE_SHARE_READ, holdMs);
+        safe_file::SwapFaults faults =
+            std::get<1>(GetParam()) == Swap::kReplaceFile ? WithoutOneStepRename() : safe_file::SwapFaults{};
         faults.swapBegins = [this, holdMs](const std::string& temp) {
             if (!holder_) holder_ = std::make_unique<Holder>(temp, FILE_SHARE_READ, holdMs);
         };
+        // The rules file keeps its name whenever the save waits.
+        ProgressSink sink{{}, [this] { nameEmptyWhileWaiting_ |= !Exists(rules_.file); }};
         SwapFaultsFor hook(faults);
-        TimedSave save(doc_);
+        TimedSave save(doc_, sink);
         EXPECT_TRUE(holder_ && holder_->opened());
+        EXPECT_FALSE(nameEmptyWhileWaiting_);
         return save;
     }
     RulesFolder rules_;
     RulesDocument doc_ = rules_.Document();
     std::unique_ptr<Holder> holder_;
+    bool nameEmptyWhileWaiting_ = false;
 };
 
 TEST_P(BusyFile, HeldForAMomentTheSaveWaitsAndSucceeds) {
@@ -131,7 +153,7 @@ TEST_P(BusyFile, HeldLongerTheSaveReportsAndKeepsTheFile) {
     holder_.reset();
     // A held new file cannot be removed while it is held; the next save
     // takes it for a leftover once it is stale.
-    if (GetParam() == Held::kNewFile) {
+    if (std::get<0>(GetParam()) == Held::kNewFile) {
         for (const auto& name : rules_.folder.Entries("data"))
             if (name != "unitrules.xml") SetLastWrite(rules_.folder / ("data/" + name), 3600);
         std::string error;
@@ -140,8 +162,13 @@ TEST_P(BusyFile, HeldLongerTheSaveReportsAndKeepsTheFile) {
     EXPECT_EQ(rules_.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
 }
 
-INSTANTIATE_TEST_SUITE_P(Windows, BusyFile, ::testing::Values(Held::kRulesFile, Held::kNewFile),
-                         [](const auto& info) { return info.param == Held::kRulesFile ? "RulesFile" : "NewFile"; });
+INSTANTIATE_TEST_SUITE_P(Windows, BusyFile,
+                         ::testing::Combine(::testing::Values(Held::kRulesFile, Held::kNewFile),
+                                            ::testing::Values(Swap::kOneStepRename, Swap::kReplaceFile)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param) == Held::kRulesFile ? "RulesFile" : "NewFile") +
+                                    (std::get<1>(info.param) == Swap::kReplaceFile ? "ReplaceFile" : "OneStepRename");
+                         });
 
 TEST(BusyFileReadOnly, IsRefusedWithoutWaiting) {
     RulesFolder rules;
@@ -183,13 +210,20 @@ struct Retried {
     int moveFailures;
 };
 
+// ReplaceFileW fails three times; where it moved the old file away, the old
+// file got its name back (moved, or else linked) before the next try.
 class RetriedReplace : public ::testing::TestWithParam<Retried> {};
 
 TEST_P(RetriedReplace, SucceedsAndLeavesNothingBehind) {
     RulesFolder rules;
     RulesDocument doc = rules.Loaded();
     doc.SetLine(0, "    <ATTACK>8</ATTACK>");
-    SwapFaultsFor faults({GetParam().replaceError, 3, ERROR_SHARING_VIOLATION, GetParam().moveFailures, {}});
+    safe_file::SwapFaults faults = WithoutOneStepRename();
+    faults.replaceError = GetParam().replaceError;
+    faults.replaceFailures = 3;
+    faults.moveError = ERROR_SHARING_VIOLATION;
+    faults.moveFailures = GetParam().moveFailures;
+    SwapFaultsFor hook(faults);
     std::string error;
     ASSERT_TRUE(doc.Save({}, error)) << error;
     EXPECT_EQ(ReadBytes(rules.file), kSaved);
@@ -202,14 +236,18 @@ INSTANTIATE_TEST_SUITE_P(Windows, RetriedReplace,
                                            Retried{"AccessDenied", ERROR_ACCESS_DENIED, 0},
                                            Retried{"UnableToRemoveReplaced", ERROR_UNABLE_TO_REMOVE_REPLACED, 0},
                                            Retried{"UnableToMoveReplacement", ERROR_UNABLE_TO_MOVE_REPLACEMENT, 0},
-                                           Retried{"OldMovedAsideNewMovedInLater", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 3}),
+                                           Retried{"OldMovedAsideAndBack", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 0},
+                                           Retried{"OldMovedAsideAndLinkedBack", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(FailedReplace, ThatKeptTheOldFileRemovesTheNewOneAtOnce) {
     RulesFolder rules;
     RulesDocument doc = rules.Loaded();
     doc.SetLine(0, "    <ATTACK>8</ATTACK>");
-    SwapFaultsFor faults({ERROR_DISK_FULL, 1000, 0, 0, {}});
+    safe_file::SwapFaults faults = WithoutOneStepRename();
+    faults.replaceError = ERROR_DISK_FULL;
+    faults.replaceFailures = 1000;
+    SwapFaultsFor hook(faults);
     const TimedSave save(doc);
     EXPECT_FALSE(save.ok);
     EXPECT_TRUE(save.unchanged);
@@ -218,23 +256,30 @@ TEST(FailedReplace, ThatKeptTheOldFileRemovesTheNewOneAtOnce) {
     EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
 }
 
-TEST(FailedReplace, OldFileMovedAsideIsMovedBackWhenTheNewOneCannotMoveIn) {
+// ReplaceFileW moves the old file away on every try and cannot move the new
+// one in: the old one is back under its name before each pause, and stays.
+TEST(FailedReplace, OldFileMovedAsideHasItsNameBackWhileTheSaveWaits) {
     RulesFolder rules;
     RulesDocument doc = rules.Loaded();
     doc.SetLine(0, "    <ATTACK>8</ATTACK>");
-    SwapFaultsFor faults({ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1, ERROR_SHARING_VIOLATION, int(kBusyRetries) + 1, {}});
-    bool unchanged = false;
-    std::string error;
-    EXPECT_FALSE(doc.Save({}, error, &unchanged));
-    EXPECT_TRUE(unchanged) << error;
+    safe_file::SwapFaults faults = WithoutOneStepRename();
+    faults.replaceError = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+    faults.replaceFailures = 1000;
+    SwapFaultsFor hook(faults);
+    int pausesWithoutName = 0;
+    const TimedSave save(doc, {{}, [&] { pausesWithoutName += !Exists(rules.file); }});
+    EXPECT_FALSE(save.ok);
+    EXPECT_TRUE(save.unchanged) << save.error;
+    EXPECT_GT(save.eventPasses, 2) << "gave up without waiting";
+    EXPECT_EQ(pausesWithoutName, 0);
     EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
     EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
 }
 
-// The old file has gone to the backup name and nothing can be moved any
-// more: a program holds the new file, sharing reading or nothing. A second
-// name is made for it; where every name is taken, the new file itself is
-// kept, read-only.
+// The old file has gone to the backup name and it can neither be moved nor
+// linked back, nor the new file moved in: a program holds the new file,
+// sharing reading or nothing. A second name is made for the new file; where
+// every name is taken, the new file itself is kept, read-only.
 struct Holding {
     const char* name;
     DWORD share;
@@ -254,7 +299,11 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
         for (int n = 0; n < 100; ++n)
             WriteBytes(rules.file + ".saved-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(n), "");
     {
-        safe_file::SwapFaults faults{ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1, ERROR_SHARING_VIOLATION, 1000, {}};
+        safe_file::SwapFaults faults = WithoutOneStepRename();
+        faults.replaceError = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+        faults.replaceFailures = 1;
+        faults.moveError = ERROR_SHARING_VIOLATION;
+        faults.moveFailures = 1000;
         faults.swapBegins = [&](const std::string& temp) {
             scanner = std::make_unique<Holder>(temp, GetParam().share, 5000);
         };
@@ -263,6 +312,7 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     }
     EXPECT_FALSE(unchanged);
     EXPECT_EQ(error.find(rules.file + ": the file could not be replaced"), 0u) << error;
+    EXPECT_NE(error.find(") and is missing now; the saved lines are in "), std::string::npos) << error;
     const std::string saved = NamedAfter(error, "the saved lines are in");
     const std::string old = NamedAfter(error, "the old file is in");
     ASSERT_TRUE(Exists(saved)) << error;
@@ -273,14 +323,14 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     EXPECT_EQ(ReadBytes(saved), kSaved);
     EXPECT_EQ(ReadBytes(old), kOnDisk);
 
-    // Later saves, more than 30 s on, take nothing the message named for a
-    // leftover.
+    // Later saves, more than 30 s on, keep the saved lines; the old file's
+    // backup, held by no save, goes as a leftover once a rules file is there.
     for (const auto& name : rules.folder.Entries("data")) SetLastWrite(rules.folder / ("data/" + name), 3600);
     ASSERT_TRUE(other.Save({}, error)) << error;
     ASSERT_TRUE(doc.Save({}, error)) << error;
     EXPECT_EQ(ReadBytes(rules.file), kSaved);
     EXPECT_EQ(ReadBytes(saved), kSaved);
-    EXPECT_EQ(ReadBytes(old), kOnDisk);
+    EXPECT_FALSE(Exists(old));
     ::SetFileAttributesW(WideOf(saved).c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 

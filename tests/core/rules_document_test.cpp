@@ -69,6 +69,9 @@ TEST(RulesPath, JoinsTheDataFileToTheExecutableFolder) {
 #ifdef _WIN32
     EXPECT_EQ(RulesDocument("C:\\Games\\Tarvenor").RulesPath(), "C:\\Games\\Tarvenor\\data\\unitrules.xml");
     EXPECT_EQ(RulesDocument("C:\\").RulesPath(), "C:\\data\\unitrules.xml");
+    // As the toolkit reports the folder: the path is shown with '\\' only.
+    EXPECT_EQ(RulesDocument("Z:/games/tarvenor").RulesPath(), "Z:\\games\\tarvenor\\data\\unitrules.xml");
+    EXPECT_EQ(RulesDocument("C:/").RulesPath(), "C:\\data\\unitrules.xml");
 #else
     EXPECT_EQ(RulesDocument("/games/tarvenor").RulesPath(), "/games/tarvenor/data/unitrules.xml");
     EXPECT_EQ(RulesDocument("/games/tarvenor/").RulesPath(), "/games/tarvenor/data/unitrules.xml");

@@ -88,6 +88,9 @@ private slots:
     void controlsAsDesigned();
     void barIsCoveredByTheFrameUntilACommand();
     void missingFileWarnsBeforeShowingAndDisablesRead();
+#ifdef Q_OS_WIN
+    void startAfterASaveKilledWithTheFileAsideReadsItWithoutWarning();
+#endif
     void readListsUnitsBehindAGrowingRedBar();
     void findSelectsByPrefixInAnyCase_data();
     void findSelectsByPrefixInAnyCase();
@@ -236,6 +239,32 @@ void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
     QTest::keyClicks(form.findChild<QLineEdit*>(QStringLiteral("txtFind")), QStringLiteral("ar"));
     QCOMPARE(form.windowTitle(), QStringLiteral("-1"));
 }
+
+#ifdef Q_OS_WIN
+// A save was killed while the old file had only its backup name: the start
+// gives it the rules name back before looking for the file.
+void Form1Test::startAfterASaveKilledWithTheFileAsideReadsItWithoutWarning() {
+    ScratchFolder folder;
+    MakeFolder(folder / "data");
+    const std::string bytes = CrlfBytes(Concat(UnitRecord("Archer"), UnitRecord("Ballista")));
+    WriteBytes(folder / "data/.unitrules.xml.replaced-4242-0", bytes);
+    QString warned;
+    QTimer::singleShot(0, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            warned = box->text();
+            box->button(QMessageBox::Ok)->click();
+        }
+    });
+    Form1 form(QString::fromStdString(folder.path()));
+    form.show();
+    QCoreApplication::processEvents();
+    QCOMPARE(warned, QString());
+    QCOMPARE(folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("cmdGetData")), Qt::LeftButton);
+    QCOMPARE(form.findChild<QListWidget*>(QStringLiteral("List2"))->count(), 2);
+    QCOMPARE(ReadBytes(folder / "data/unitrules.xml"), bytes);
+}
+#endif
 
 void Form1Test::readListsUnitsBehindAGrowingRedBar() {
     const GeneratedRules rules = GenerateRules({0, 460800, 11});

@@ -1,0 +1,277 @@
+// Windows saves that meet other saves and kills: a second editor saving
+// while the first has the old file aside, editors killed while the rules
+// file has no name, many editors saving at once. No save undoes another,
+// every message is true, the next start finds a whole file, and backups
+// left behind go at the next save.
+#include "rules_document.h"
+
+#include "rules_folder.h"
+#include "test_files.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <windows.h>
+
+namespace {
+
+const std::string kSavedByA = "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
+const std::string kSavedByB = "    <ATTACK>9</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n";
+
+bool Exists(const std::string& path) {
+    return ::GetFileAttributesW(Fs(path).wstring().c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The data folder's entries whose names begin with prefix.
+std::vector<std::string> EntriesStarting(const RulesFolder& rules, const std::string& prefix) {
+    std::vector<std::string> found;
+    for (const auto& name : rules.folder.Entries("data"))
+        if (name.rfind(prefix, 0) == 0) found.push_back(name);
+    return found;
+}
+
+// Editor A's save: ReplaceFileW moves the old file aside and cannot move the
+// new one in; meanwhile editor B saves, in one step or with ReplaceFileW.
+// B's lines stay under the rules name; A says its save did not land and
+// names the old file's backup, which holds the old lines.
+class TwoEditors : public ::testing::TestWithParam<bool> {};
+
+TEST_P(TwoEditors, TheSecondSaveSurvivesAndBothMessagesAreTrue) {
+    const bool secondInOneStep = GetParam();
+    RulesFolder rules;
+    RulesDocument a = rules.Loaded();
+    RulesDocument b = rules.Loaded();
+    a.SetLine(0, "    <ATTACK>8</ATTACK>");
+    b.SetLine(0, "    <ATTACK>9</ATTACK>");
+    bool bSaved = false;
+    std::string bError;
+    safe_file::SwapFaults faults;
+    faults.renameError = ERROR_INVALID_PARAMETER;
+    faults.renameFailures = secondInOneStep ? 2 : 1000;  // A tries both kinds of rename
+    faults.replaceError = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+    faults.replaceFailures = 1;
+    faults.oldMovedAway = [&] {
+        EXPECT_FALSE(Exists(rules.file));
+        bSaved = b.Save({}, bError);
+    };
+    bool aUnchanged = false;
+    std::string aError;
+    bool aSaved = true;
+    {
+        SwapFaultsFor hook(faults);
+        aSaved = a.Save({}, aError, &aUnchanged);
+    }
+    ASSERT_TRUE(bSaved) << bError;
+    EXPECT_FALSE(aSaved);
+    EXPECT_TRUE(aUnchanged) << aError;
+    EXPECT_EQ(ReadBytes(rules.file), kSavedByB);
+    EXPECT_EQ(aError.find(rules.file + ": the save did not land"), 0u) << aError;
+    EXPECT_NE(aError.find("another program put a file under this name, which stays"), std::string::npos) << aError;
+    const auto at = aError.find("the old file is in ");
+    ASSERT_NE(at, std::string::npos) << aError;
+    const std::string backup = aError.substr(at + 19);
+    EXPECT_EQ(ReadBytes(backup), kOnDisk);
+    EXPECT_EQ(backup.find(rules.file.substr(0, rules.file.size() - 13) + ".unitrules.xml.replaced-"), 0u) << backup;
+    EXPECT_EQ(backup.find('/'), std::string::npos) << backup;
+
+    // A's next save lands, and the backup no save holds is gone.
+    std::string error;
+    ASSERT_TRUE(a.Save({}, error)) << error;
+    EXPECT_EQ(ReadBytes(rules.file), kSavedByA);
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Windows, TwoEditors, ::testing::Bool(), [](const auto& info) {
+    return std::string(info.param ? "SecondInOneStep" : "SecondWithReplaceFile");
+});
+
+// --- other editors: this program run again in a child process ---------------
+
+// The child: saves the rules file under the folder in TARVENOR_SWAP_CHILD
+// with ReplaceFileW (TARVENOR_SWAP_CHILD_ONE_STEP: in one step where the
+// system can), again and again; with TARVENOR_SWAP_CHILD_STALL it stops
+// for good the first time the old file is aside. Exits with the number of
+// saves that failed. Skipped when run as a test of its own.
+TEST(SwapChild, Saves) {
+    const char* folder = std::getenv("TARVENOR_SWAP_CHILD");
+    if (!folder) GTEST_SKIP() << "run by the tests below";
+    const int saves = std::atoi(std::getenv("TARVENOR_SWAP_CHILD_SAVES"));
+    const bool stall = std::getenv("TARVENOR_SWAP_CHILD_STALL") != nullptr;
+    RulesDocument doc(folder);
+    std::string error;
+    // Another editor's save may have the old file aside at this moment.
+    for (int tries = 0; !doc.Load({}, {}, error); ++tries) {
+        if (tries == 1000) std::exit(100);
+        ::Sleep(1);
+    }
+    doc.SetLine(0, "    <ATTACK>" + std::to_string(::GetCurrentProcessId()) + "</ATTACK>");
+    safe_file::SwapFaults faults;
+    faults.renameError = ERROR_INVALID_PARAMETER;
+    faults.renameFailures = std::getenv("TARVENOR_SWAP_CHILD_ONE_STEP") ? 0 : 1 << 30;
+    if (stall) {
+        faults.replaceError = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+        faults.replaceFailures = 1;
+        faults.oldMovedAway = [] { ::Sleep(INFINITE); };
+    }
+    safe_file::SetSwapFaultsForTesting(faults);
+    int failed = 0;
+    for (int save = 0; save < saves; ++save)
+        if (!doc.Save({}, error)) {
+            ++failed;
+            std::fprintf(stderr, "%s\n", error.c_str());
+        }
+    std::exit(failed);
+}
+
+struct Child {
+    PROCESS_INFORMATION process{};
+    bool started = false;
+};
+
+Child StartChild(const std::string& folder, int saves, bool stall) {
+    ::SetEnvironmentVariableW(L"TARVENOR_SWAP_CHILD", Fs(folder).wstring().c_str());
+    ::SetEnvironmentVariableW(L"TARVENOR_SWAP_CHILD_SAVES", std::to_wstring(saves).c_str());
+    ::SetEnvironmentVariableW(L"TARVENOR_SWAP_CHILD_STALL", stall ? L"1" : nullptr);
+    wchar_t exe[MAX_PATH];
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    std::wstring command = L"\"" + std::wstring(exe) + L"\" --gtest_filter=SwapChild.Saves";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    Child child;
+    child.started = ::CreateProcessW(exe, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                                     &child.process);
+    ::SetEnvironmentVariableW(L"TARVENOR_SWAP_CHILD", nullptr);
+    ::SetEnvironmentVariableW(L"TARVENOR_SWAP_CHILD_STALL", nullptr);
+    return child;
+}
+
+DWORD Finish(Child& child) {
+    ::WaitForSingleObject(child.process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(child.process.hProcess, &code);
+    ::CloseHandle(child.process.hThread);
+    ::CloseHandle(child.process.hProcess);
+    return code;
+}
+
+// A rules file of about 2 MB; the editors change its first line.
+std::string LargeRules(const std::string& attack) {
+    std::string bytes = "    <ATTACK>" + attack + "</ATTACK>\r\n";
+    while (bytes.size() < (2u << 20)) bytes += "    <TYPENAME>Unit " + std::to_string(bytes.size()) + "</TYPENAME>\r\n";
+    return bytes;
+}
+
+// Ten editors killed the moment the old file's backup name appears in the
+// folder, watched from here: in even rounds each stops with the old file
+// aside, in odd ones ReplaceFileW runs as it does. Each next start finds a
+// whole rules file, old or new, and no reason to warn.
+TEST(KilledSave, TheNextStartFindsAWholeFile) {
+    RulesFolder rules;
+    for (int round = 0; round < 10; ++round) {
+        const std::string old = LargeRules("7");
+        WriteBytes(rules.file, old);
+        Child child = StartChild(rules.folder.path(), 1000, round % 2 == 0);
+        ASSERT_TRUE(child.started);
+        const ULONGLONG until = ::GetTickCount64() + 60000;
+        while (EntriesStarting(rules, ".unitrules.xml.replaced-").empty() && ::GetTickCount64() < until) ::Sleep(0);
+        ::TerminateProcess(child.process.hProcess, 9);
+        Finish(child);
+
+        RulesDocument next = rules.Document();
+        const bool restored = next.RestoreInterruptedSave();
+        if (round % 2 == 0) {
+            EXPECT_TRUE(restored) << "round " << round;
+        }
+        ASSERT_TRUE(next.Exists()) << "round " << round << ": the start would warn";
+        const std::string bytes = ReadBytes(rules.file);
+        const std::string saved = "    <ATTACK>" + std::to_string(child.process.dwProcessId) + "</ATTACK>" +
+                                  old.substr(old.find("\r\n"));
+        EXPECT_TRUE(bytes == old || bytes == saved) << "round " << round << ": not a whole file";
+        std::string error;
+        ASSERT_TRUE(next.Load({}, {}, error)) << error;
+        ASSERT_TRUE(next.Save({}, error)) << error;
+        EXPECT_TRUE(EntriesStarting(rules, ".unitrules.xml.replaced-").empty()) << "round " << round;
+    }
+}
+
+// A backup that another program holds when the save that made it ends, and
+// one a save killed with the rules file in place left: the save after them
+// removes both, once nothing holds them.
+TEST(Backups, LeftoversGoAtTheNextSave) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    const std::string held = rules.folder / "data/.unitrules.xml.replaced-4242-0";
+    const std::string left = rules.folder / "data/.unitrules.xml.replaced-4242-1";
+    WriteBytes(held, kOnDisk);
+    WriteBytes(left, kOnDisk);
+    const HANDLE scanner = ::CreateFileW(Fs(held).wstring().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                         OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(scanner, INVALID_HANDLE_VALUE);
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_TRUE(Exists(held));
+    EXPECT_FALSE(Exists(left));
+    ::CloseHandle(scanner);
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+}
+
+// The rules file is missing: the newest backup gets its name, unless a save
+// (or another program) still holds it; nothing older goes in its place.
+TEST(Backups, TheNewestGetsTheMissingRulesNameAtStartOnceNothingHoldsIt) {
+    RulesFolder rules;
+    const std::string older = rules.folder / "data/.unitrules.xml.replaced-4242-0";
+    const std::string newer = rules.folder / "data/.unitrules.xml.replaced-4243-0";
+    WriteBytes(older, "older");
+    WriteBytes(newer, kOnDisk);
+    SetLastWrite(older, 3600);
+    const HANDLE save = ::CreateFileW(Fs(newer).wstring().c_str(), FILE_READ_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+    ASSERT_NE(save, INVALID_HANDLE_VALUE);
+    EXPECT_FALSE(rules.Document().RestoreInterruptedSave());
+    EXPECT_FALSE(Exists(rules.file));
+    ::CloseHandle(save);
+    EXPECT_TRUE(rules.Document().RestoreInterruptedSave());
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_FALSE(Exists(newer));
+    EXPECT_EQ(ReadBytes(older), "older");
+}
+
+// While the rules file exists, a start touches no backup.
+TEST(Backups, AreLeftAloneAtStartWhileTheRulesFileExists) {
+    RulesFolder rules;
+    WriteBytes(rules.file, kOnDisk);
+    const std::string backup = rules.folder / "data/.unitrules.xml.replaced-4242-0";
+    WriteBytes(backup, "older");
+    EXPECT_FALSE(rules.Document().RestoreInterruptedSave());
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    EXPECT_EQ(ReadBytes(backup), "older");
+}
+
+// Editors saving at once with ReplaceFileW, each in its own process: every
+// save lands or says why, and the next save leaves no backup behind.
+TEST(SimultaneousSaves, LeaveNoBackupAfterTheNextSave) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    constexpr int kEditors = 4, kSaves = 15;
+    std::vector<Child> children;
+    for (int n = 0; n < kEditors; ++n) children.push_back(StartChild(rules.folder.path(), kSaves, false));
+    DWORD failed = 0;
+    for (auto& child : children) {
+        ASSERT_TRUE(child.started);
+        failed += Finish(child);
+    }
+    const auto leftovers = EntriesStarting(rules, ".unitrules.xml.replaced-");
+    std::printf("%d saves at once: %lu failed, %zu backups left\n", kEditors * kSaves, failed, leftovers.size());
+    ASSERT_TRUE(Exists(rules.file));
+    std::string error;
+    ASSERT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_TRUE(EntriesStarting(rules, ".unitrules.xml.replaced-").empty());
+}
+
+}  // namespace
