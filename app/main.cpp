@@ -7,7 +7,7 @@
 
 int main(int argc, char** argv) {
     session_platform::PreferX11();
-    if (const std::string missing = session_platform::MissingDisplay(); !missing.empty()) {
+    if (const std::string missing = session_platform::MissingDisplay(argc, argv); !missing.empty()) {
         std::fprintf(stderr, "%s\n", missing.c_str());
         return 1;
     }

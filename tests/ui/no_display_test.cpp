@@ -1,7 +1,8 @@
 // The editor started where no display server can be reached (an SSH session
 // without forwarding, a service): one plain line on its error output that
 // says so and how to give one, and exit status 1, not Qt's abort. A platform
-// the user names that needs no display (offscreen) still starts.
+// the user names that needs no display (offscreen), in the environment or as
+// Qt's -platform argument, still starts.
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,7 +14,8 @@ class NoDisplayTest : public QObject {
 private slots:
     void editorSaysThereIsNoDisplayAndExits_data();
     void editorSaysThereIsNoDisplayAndExits();
-    void offscreenPlatformNeedsNoDisplay();
+    void platformTheUserNamesNeedsNoDisplay_data();
+    void platformTheUserNamesNeedsNoDisplay();
 
 private:
     // The test's environment without any display, plus the given variables.
@@ -61,10 +63,24 @@ void NoDisplayTest::editorSaysThereIsNoDisplayAndExits() {
              error.constData());
 }
 
-void NoDisplayTest::offscreenPlatformNeedsNoDisplay() {
+// Named in the environment or, as every Qt program takes it, on the command line.
+void NoDisplayTest::platformTheUserNamesNeedsNoDisplay_data() {
+    QTest::addColumn<QStringList>("variables");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("QT_QPA_PLATFORM=offscreen") << QStringList{QStringLiteral("QT_QPA_PLATFORM=offscreen")}
+                                               << QStringList{};
+    QTest::newRow("-platform offscreen") << QStringList{}
+                                         << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")};
+    QTest::newRow("--platform offscreen") << QStringList{}
+                                          << QStringList{QStringLiteral("--platform"), QStringLiteral("offscreen")};
+}
+
+void NoDisplayTest::platformTheUserNamesNeedsNoDisplay() {
+    QFETCH(QStringList, variables);
+    QFETCH(QStringList, arguments);
     QProcess editor;
-    editor.setProcessEnvironment(Session({QStringLiteral("QT_QPA_PLATFORM=offscreen")}));
-    editor.start(QStringLiteral(TARVENOR_EDITOR), {});
+    editor.setProcessEnvironment(Session(variables));
+    editor.start(QStringLiteral(TARVENOR_EDITOR), arguments);
     QVERIFY(editor.waitForStarted());
     // Still running with its window open after a while.
     const bool exited = editor.waitForFinished(2000);
