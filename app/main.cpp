@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
+    session_platform::EndDisplayCheck();
     Form1 window(QCoreApplication::applicationDirPath());
     window.show();
     return app.exec();

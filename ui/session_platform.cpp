@@ -34,6 +34,13 @@ void PreferX11() {
 #ifdef TARVENOR_UNIX_DESKTOP
 namespace {
 
+#ifdef TARVENOR_X11
+// The connection that found the X server answering, open until Qt has its
+// own: an X server whose last client leaves resets, or ends (-terminate), and
+// Qt's connection a moment later would find it gone.
+xcb_connection_t* g_probe = nullptr;
+#endif
+
 // The way Qt's X11 platform connects: the same library, the display its
 // -display argument names, else DISPLAY. Without DISPLAY it does not start,
 // whatever -display says.
@@ -41,9 +48,13 @@ bool XServerAnswers(const QByteArray& display) {
 #ifdef TARVENOR_X11
     if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
     xcb_connection_t* connection = xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr);
-    const bool answers = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
-    return answers;
+    if (xcb_connection_has_error(connection) != 0) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    EndDisplayCheck();
+    g_probe = connection;
+    return true;
 #else
     Q_UNUSED(display);
     return false;
@@ -108,6 +119,13 @@ std::string MissingDisplay(int argc, const char* const* argv) {
     Q_UNUSED(argc);
     Q_UNUSED(argv);
     return {};
+#endif
+}
+
+void EndDisplayCheck() {
+#ifdef TARVENOR_X11
+    if (g_probe) xcb_disconnect(g_probe);
+    g_probe = nullptr;
 #endif
 }
 

@@ -29,4 +29,8 @@ void PreferX11();
 // BSDs.
 std::string MissingDisplay(int argc, const char* const* argv);
 
+// Call once QApplication is built: closes the connection MissingDisplay kept
+// open to the X server it found, which Qt's own connection now keeps alive.
+void EndDisplayCheck();
+
 }  // namespace session_platform

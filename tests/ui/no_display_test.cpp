@@ -2,7 +2,8 @@
 // without forwarding, a service): one plain line on its error output that
 // says so and how to give one, and exit status 1, not Qt's abort. A platform
 // the user names that needs no display (offscreen), in the environment or as
-// Qt's -platform argument, still starts.
+// Qt's -platform argument, still starts. Finding out must not cost the
+// display the editor then opens.
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -16,6 +17,7 @@ private slots:
     void editorSaysThereIsNoDisplayAndExits();
     void platformTheUserNamesNeedsNoDisplay_data();
     void platformTheUserNamesNeedsNoDisplay();
+    void editorStartsAsTheOnlyClientOfAnXServer();
 
 private:
     // The test's environment without any display, plus the given variables.
@@ -86,6 +88,29 @@ void NoDisplayTest::platformTheUserNamesNeedsNoDisplay() {
     const bool exited = editor.waitForFinished(2000);
     editor.kill();
     editor.waitForFinished();
+    QVERIFY2(!exited, editor.readAllStandardError().constData());
+}
+
+// An X server that ends when its last client leaves (-terminate, as kiosk and
+// single-program sessions start it; one that resets instead does so for a
+// moment): the check for a display must not be that client.
+void NoDisplayTest::editorStartsAsTheOnlyClientOfAnXServer() {
+    QProcess server;
+    server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-terminate"),
+                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!server.waitForStarted()) QSKIP("needs Xvfb");
+    QVERIFY(QTest::qWaitFor([&] { return server.canReadLine() || server.state() != QProcess::Running; }, 10000));
+    const QByteArray display = server.readLine().trimmed();
+    QVERIFY2(!display.isEmpty(), "Xvfb gave no display number");
+    QProcess editor;
+    editor.setProcessEnvironment(Session({QStringLiteral("DISPLAY=:") + QString::fromLatin1(display)}));
+    editor.start(QStringLiteral(TARVENOR_EDITOR), {});
+    QVERIFY(editor.waitForStarted());
+    const bool exited = editor.waitForFinished(2000);
+    editor.kill();
+    editor.waitForFinished();
+    server.kill();
+    server.waitForFinished();
     QVERIFY2(!exited, editor.readAllStandardError().constData());
 }
 
