@@ -7,11 +7,12 @@
 
 int main(int argc, char** argv) {
     session_platform::PreferX11();
-    if (const std::string missing = session_platform::MissingDisplay(); !missing.empty()) {
+    if (const std::string missing = session_platform::MissingDisplay(argc, argv); !missing.empty()) {
         std::fprintf(stderr, "%s\n", missing.c_str());
         return 1;
     }
     QApplication app(argc, argv);
+    session_platform::EndDisplayCheck();
     Form1 window(QCoreApplication::applicationDirPath());
     window.show();
     return app.exec();

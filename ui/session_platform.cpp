@@ -34,15 +34,29 @@ void PreferX11() {
 #ifdef TARVENOR_UNIX_DESKTOP
 namespace {
 
-// The way Qt's X11 platform connects: the same library, the same variables.
-bool XServerAnswers() {
+#ifdef TARVENOR_X11
+// The connection that found the X server answering, open until Qt has its
+// own: an X server whose last client leaves resets, or ends (-terminate), and
+// Qt's connection a moment later would find it gone.
+xcb_connection_t* g_probe = nullptr;
+#endif
+
+// The way Qt's X11 platform connects: the same library, the display its
+// -display argument names, else DISPLAY. Without DISPLAY it does not start,
+// whatever -display says.
+bool XServerAnswers(const QByteArray& display) {
 #ifdef TARVENOR_X11
     if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
-    xcb_connection_t* connection = xcb_connect(nullptr, nullptr);
-    const bool answers = xcb_connection_has_error(connection) == 0;
-    xcb_disconnect(connection);
-    return answers;
+    xcb_connection_t* connection = xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr);
+    if (xcb_connection_has_error(connection) != 0) {
+        xcb_disconnect(connection);
+        return false;
+    }
+    EndDisplayCheck();
+    g_probe = connection;
+    return true;
 #else
+    Q_UNUSED(display);
     return false;
 #endif
 }
@@ -73,16 +87,25 @@ bool WaylandCompositorListens() {
 }  // namespace
 #endif
 
-std::string MissingDisplay() {
+std::string MissingDisplay(int argc, const char* const* argv) {
 #ifdef TARVENOR_UNIX_DESKTOP
     QByteArray platforms = qgetenv("QT_QPA_PLATFORM");
+    QByteArray display;
+    // Qt's own arguments, read as Qt reads them: -platform overrides
+    // QT_QPA_PLATFORM, -display names the X server; "--" is "-".
+    for (int i = 1; i + 1 < argc; ++i) {
+        QByteArray argument(argv[i]);
+        if (argument.startsWith("--")) argument.remove(0, 1);
+        if (argument == "-platform") platforms = argv[++i];
+        else if (argument == "-display") display = argv[++i];
+    }
     // Unset, Qt tries its default, X11, after Wayland in a Wayland session.
     if (platforms.isEmpty())
         platforms = qgetenv("XDG_SESSION_TYPE") == "wayland" ? QByteArrayLiteral("wayland;xcb") : QByteArrayLiteral("xcb");
     for (const QByteArray& entry : platforms.split(';')) {
         const QByteArray name = entry.split(':').first().trimmed();
         if (name == "xcb") {
-            if (XServerAnswers()) return {};
+            if (XServerAnswers(display)) return {};
         } else if (name.startsWith("wayland")) {
             if (WaylandCompositorListens()) return {};
         } else if (!name.isEmpty()) {
@@ -93,7 +116,16 @@ std::string MissingDisplay() {
            "Wayland compositor at WAYLAND_DISPLAY; start it in a desktop session, or set DISPLAY (such as :0) or "
            "WAYLAND_DISPLAY (such as wayland-0) to a running one";
 #else
+    Q_UNUSED(argc);
+    Q_UNUSED(argv);
     return {};
+#endif
+}
+
+void EndDisplayCheck() {
+#ifdef TARVENOR_X11
+    if (g_probe) xcb_disconnect(g_probe);
+    g_probe = nullptr;
 #endif
 }
 

@@ -17,15 +17,20 @@ namespace session_platform {
 // systems other than Linux and the BSDs.
 void PreferX11();
 
-// Call after PreferX11, before QApplication is built. Empty when the
-// platforms QT_QPA_PLATFORM names (as Qt picks them when it is unset) have a
-// display to open windows on: an X server that DISPLAY names
+// Call after PreferX11, before QApplication is built, with main's arguments.
+// Empty when the platforms the -platform argument or QT_QPA_PLATFORM names
+// (as Qt picks them when both are unset) have a display to open windows on:
+// an X server that the -display argument or DISPLAY names
 // and that answers, or a Wayland compositor listening where WAYLAND_DISPLAY
 // says. A platform that needs no display server (offscreen, and any other
 // the user names) counts as reachable. Otherwise the one line that says there
 // is none and how to give one; Qt itself would abort with a message that
 // blames its installation. Always empty on systems other than Linux and the
 // BSDs.
-std::string MissingDisplay();
+std::string MissingDisplay(int argc, const char* const* argv);
+
+// Call once QApplication is built: closes the connection MissingDisplay kept
+// open to the X server it found, which Qt's own connection now keeps alive.
+void EndDisplayCheck();
 
 }  // namespace session_platform

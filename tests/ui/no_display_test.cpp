@@ -1,7 +1,9 @@
 // The editor started where no display server can be reached (an SSH session
 // without forwarding, a service): one plain line on its error output that
 // says so and how to give one, and exit status 1, not Qt's abort. A platform
-// the user names that needs no display (offscreen) still starts.
+// the user names that needs no display (offscreen), in the environment or as
+// Qt's -platform argument, still starts. Finding out must not cost the
+// display the editor then opens.
 #include <QFileInfo>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -13,7 +15,9 @@ class NoDisplayTest : public QObject {
 private slots:
     void editorSaysThereIsNoDisplayAndExits_data();
     void editorSaysThereIsNoDisplayAndExits();
-    void offscreenPlatformNeedsNoDisplay();
+    void platformTheUserNamesNeedsNoDisplay_data();
+    void platformTheUserNamesNeedsNoDisplay();
+    void editorStartsAsTheOnlyClientOfAnXServer();
 
 private:
     // The test's environment without any display, plus the given variables.
@@ -61,15 +65,52 @@ void NoDisplayTest::editorSaysThereIsNoDisplayAndExits() {
              error.constData());
 }
 
-void NoDisplayTest::offscreenPlatformNeedsNoDisplay() {
+// Named in the environment or, as every Qt program takes it, on the command line.
+void NoDisplayTest::platformTheUserNamesNeedsNoDisplay_data() {
+    QTest::addColumn<QStringList>("variables");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::newRow("QT_QPA_PLATFORM=offscreen") << QStringList{QStringLiteral("QT_QPA_PLATFORM=offscreen")}
+                                               << QStringList{};
+    QTest::newRow("-platform offscreen") << QStringList{}
+                                         << QStringList{QStringLiteral("-platform"), QStringLiteral("offscreen")};
+    QTest::newRow("--platform offscreen") << QStringList{}
+                                          << QStringList{QStringLiteral("--platform"), QStringLiteral("offscreen")};
+}
+
+void NoDisplayTest::platformTheUserNamesNeedsNoDisplay() {
+    QFETCH(QStringList, variables);
+    QFETCH(QStringList, arguments);
     QProcess editor;
-    editor.setProcessEnvironment(Session({QStringLiteral("QT_QPA_PLATFORM=offscreen")}));
-    editor.start(QStringLiteral(TARVENOR_EDITOR), {});
+    editor.setProcessEnvironment(Session(variables));
+    editor.start(QStringLiteral(TARVENOR_EDITOR), arguments);
     QVERIFY(editor.waitForStarted());
     // Still running with its window open after a while.
     const bool exited = editor.waitForFinished(2000);
     editor.kill();
     editor.waitForFinished();
+    QVERIFY2(!exited, editor.readAllStandardError().constData());
+}
+
+// An X server that ends when its last client leaves (-terminate, as kiosk and
+// single-program sessions start it; one that resets instead does so for a
+// moment): the check for a display must not be that client.
+void NoDisplayTest::editorStartsAsTheOnlyClientOfAnXServer() {
+    QProcess server;
+    server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-terminate"),
+                                          QStringLiteral("-nolisten"), QStringLiteral("tcp")});
+    if (!server.waitForStarted()) QSKIP("needs Xvfb");
+    QVERIFY(QTest::qWaitFor([&] { return server.canReadLine() || server.state() != QProcess::Running; }, 10000));
+    const QByteArray display = server.readLine().trimmed();
+    QVERIFY2(!display.isEmpty(), "Xvfb gave no display number");
+    QProcess editor;
+    editor.setProcessEnvironment(Session({QStringLiteral("DISPLAY=:") + QString::fromLatin1(display)}));
+    editor.start(QStringLiteral(TARVENOR_EDITOR), {});
+    QVERIFY(editor.waitForStarted());
+    const bool exited = editor.waitForFinished(2000);
+    editor.kill();
+    editor.waitForFinished();
+    server.kill();
+    server.waitForFinished();
     QVERIFY2(!exited, editor.readAllStandardError().constData());
 }
 
