@@ -51,7 +51,7 @@ QList<xcb_window_t> Windows(const QByteArray& property) {
 }
 
 // Whether the window manager's list of its windows, bottom first, has modal
-// above owner. wlroots' window manager for XWayland (sway's) keeps that list
+// above owner; true where no window manager runs. wlroots' window manager for XWayland (sway's) keeps that list
 // in the order it mapped the windows, not as the compositor stacks them: it
 // says nothing.
 bool ListedAbove(xcb_window_t modal, xcb_window_t owner) {
@@ -60,7 +60,9 @@ bool ListedAbove(xcb_window_t modal, xcb_window_t owner) {
     if (!connection) return false;
     const xcb_window_t root = xcb_setup_roots_iterator(xcb_get_setup(connection)).data->root;
     const QList<xcb_window_t> check = Windows(Property(connection, root, "_NET_SUPPORTING_WM_CHECK"));
-    if (check.isEmpty() || Property(connection, check.front(), "_NET_WM_NAME") == "wlroots wm") return false;
+    // Without a window manager nothing raises the window that was clicked.
+    if (check.isEmpty()) return true;
+    if (Property(connection, check.front(), "_NET_WM_NAME") == "wlroots wm") return false;
     const QList<xcb_window_t> stacking = Windows(Property(connection, root, "_NET_CLIENT_LIST_STACKING"));
     const qsizetype modalAt = stacking.indexOf(modal), ownerAt = stacking.indexOf(owner);
     return ownerAt >= 0 && modalAt > ownerAt;
