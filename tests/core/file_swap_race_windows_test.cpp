@@ -266,6 +266,31 @@ TEST(Backups, TheFileThatHadTheNameLastGetsItBackAtStart) {
     EXPECT_EQ(ReadBytes(rules.file), installed);
 }
 
+// The same, with the save still running: while it holds the rules file
+// aside, an editor that starts puts nothing in its place, not even a
+// leftover written after the held file.
+TEST(Backups, NoneGetsTheNameAtStartWhileASaveHoldsTheFileAside) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    SetLastWrite(rules.file, 3 * 365 * 86400);
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    const std::string leftover = rules.folder / "data/.unitrules.xml.replaced-4242-0";
+    WriteBytes(leftover, "    <ATTACK>7</ATTACK>\r\n    <TYPENAME>Leftover</TYPENAME>\r\n");
+    SetLastWrite(leftover, 3600);
+    safe_file::SwapFaults faults;
+    faults.renameError = ERROR_INVALID_PARAMETER;
+    faults.renameFailures = 1000;
+    faults.replaceError = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+    faults.replaceFailures = 1;
+    faults.oldMovedAway = [&] { EXPECT_FALSE(rules.Document().RestoreInterruptedSave()); };
+    std::string error;
+    {
+        SwapFaultsFor hook(faults);
+        ASSERT_TRUE(doc.Save({}, error)) << error;
+    }
+    EXPECT_EQ(ReadBytes(rules.file), kSavedByA);
+}
+
 // While the rules file exists, a start touches no backup.
 TEST(Backups, AreLeftAloneAtStartWhileTheRulesFileExists) {
     RulesFolder rules;
