@@ -48,6 +48,14 @@ bool RenameToFreeName(HANDLE file, const std::string& from, const std::string& t
     return ::MoveFileExW(LongPath(from).c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH);
 }
 
+// The time a backup got its name: a rename changes a file's metadata, so its
+// change time, never earlier than its last write. Zero when unknown.
+ULONGLONG NamedAt(HANDLE file) {
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic)) return 0;
+    return ULONGLONG(std::max(basic.ChangeTime.QuadPart, basic.LastWriteTime.QuadPart));
+}
+
 }  // namespace
 
 std::string BackupPrefix(const std::string& target) {
@@ -78,8 +86,10 @@ void RemoveAbandonedBackups(const std::string& target) {
 
 }  // namespace platform
 
-// The backup that was written last holds the newest whole version: a backup
-// is always a file that had the rules file's name.
+// The backup that got its name last holds the version that had the rules
+// file's name last: a backup is always a file that had that name. Its last
+// write may be older than an earlier backup's, as for a file unpacked with
+// its time stamp.
 bool RestoreInterruptedSave(const std::string& path) {
     using namespace platform;
     const std::wstring wide = LongPath(path);
@@ -91,16 +101,18 @@ bool RestoreInterruptedSave(const std::string& path) {
     ForEachBackup(path, [&](const std::string& backup) {
         const HANDLE file = OpenUnheld(backup);
         if (file == INVALID_HANDLE_VALUE) {
-            WIN32_FILE_ATTRIBUTE_DATA held{};
-            if (::GetFileAttributesExW(LongPath(backup).c_str(), GetFileExInfoStandard, &held))
-                heldWritten = std::max(heldWritten, (ULONGLONG(held.ftLastWriteTime.dwHighDateTime) << 32) |
-                                                        held.ftLastWriteTime.dwLowDateTime);
+            const HANDLE held = ::CreateFileW(LongPath(backup).c_str(), FILE_READ_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                              OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            if (held == INVALID_HANDLE_VALUE) return;
+            heldWritten = std::max(heldWritten, NamedAt(held));
+            ::CloseHandle(held);
             return;
         }
         FILE_BASIC_INFO basic{};
         const bool regular = ::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
                              !(basic.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-        const ULONGLONG written = ULONGLONG(basic.LastWriteTime.QuadPart);
+        const ULONGLONG written = NamedAt(file);
         if (!regular || (newest != INVALID_HANDLE_VALUE && written <= newestWritten)) {
             ::CloseHandle(file);
             return;

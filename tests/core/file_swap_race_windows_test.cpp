@@ -227,8 +227,8 @@ TEST(Backups, TheNewestGetsTheMissingRulesNameAtStartOnceNothingHoldsIt) {
     const std::string older = rules.folder / "data/.unitrules.xml.replaced-4242-0";
     const std::string newer = rules.folder / "data/.unitrules.xml.replaced-4243-0";
     WriteBytes(older, "older");
-    WriteBytes(newer, kOnDisk);
     SetLastWrite(older, 3600);
+    WriteBytes(newer, kOnDisk);
     const HANDLE save = ::CreateFileW(Fs(newer).wstring().c_str(), FILE_READ_DATA,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                       0, nullptr);
@@ -240,6 +240,55 @@ TEST(Backups, TheNewestGetsTheMissingRulesNameAtStartOnceNothingHoldsIt) {
     EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
     EXPECT_FALSE(Exists(newer));
     EXPECT_EQ(ReadBytes(older), "older");
+}
+
+// A rules file installed with an old time stamp (unpacked from an archive),
+// a backup left from an earlier save, and a save killed with the rules file
+// aside: the start gives the name back to the file that had it last, not to
+// the leftover that was written later.
+TEST(Backups, TheFileThatHadTheNameLastGetsItBackAtStart) {
+    RulesFolder rules;
+    const std::string installed = "    <ATTACK>7</ATTACK>\r\n    <TYPENAME>Installed</TYPENAME>\r\n";
+    WriteBytes(rules.file, installed);
+    SetLastWrite(rules.file, 3 * 365 * 86400);
+    const std::string leftover = rules.folder / "data/.unitrules.xml.replaced-4242-0";
+    WriteBytes(leftover, "    <ATTACK>7</ATTACK>\r\n    <TYPENAME>Leftover</TYPENAME>\r\n");
+    SetLastWrite(leftover, 3600);
+    Child child = StartChild(rules.folder.path(), 1, true);
+    ASSERT_TRUE(child.started);
+    const ULONGLONG until = ::GetTickCount64() + 60000;
+    while (EntriesStarting(rules, ".unitrules.xml.replaced-").size() < 2 && ::GetTickCount64() < until) ::Sleep(0);
+    ::TerminateProcess(child.process.hProcess, 9);
+    Finish(child);
+    ASSERT_FALSE(Exists(rules.file));
+
+    EXPECT_TRUE(rules.Document().RestoreInterruptedSave());
+    EXPECT_EQ(ReadBytes(rules.file), installed);
+}
+
+// The same, with the save still running: while it holds the rules file
+// aside, an editor that starts puts nothing in its place, not even a
+// leftover written after the held file.
+TEST(Backups, NoneGetsTheNameAtStartWhileASaveHoldsTheFileAside) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    SetLastWrite(rules.file, 3 * 365 * 86400);
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    const std::string leftover = rules.folder / "data/.unitrules.xml.replaced-4242-0";
+    WriteBytes(leftover, "    <ATTACK>7</ATTACK>\r\n    <TYPENAME>Leftover</TYPENAME>\r\n");
+    SetLastWrite(leftover, 3600);
+    safe_file::SwapFaults faults;
+    faults.renameError = ERROR_INVALID_PARAMETER;
+    faults.renameFailures = 1000;
+    faults.replaceError = ERROR_UNABLE_TO_MOVE_REPLACEMENT_2;
+    faults.replaceFailures = 1;
+    faults.oldMovedAway = [&] { EXPECT_FALSE(rules.Document().RestoreInterruptedSave()); };
+    std::string error;
+    {
+        SwapFaultsFor hook(faults);
+        ASSERT_TRUE(doc.Save({}, error)) << error;
+    }
+    EXPECT_EQ(ReadBytes(rules.file), kSavedByA);
 }
 
 // While the rules file exists, a start touches no backup.
