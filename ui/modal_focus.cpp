@@ -12,6 +12,8 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
+#include "x11_atom.h"
+
 #include <cstdlib>
 #include <cstring>
 #endif
@@ -23,19 +25,11 @@ namespace {
 enum class Focus { Owner, Modal, Other };
 
 #ifdef TARVENOR_X11
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
-}
-
 // A property of window as bytes (empty when it has none).
 QByteArray Property(xcb_connection_t* connection, xcb_window_t window, const char* name) {
+    const xcb_atom_t property = x11::Atom(connection, name);
     xcb_get_property_reply_t* reply = xcb_get_property_reply(
-        connection, xcb_get_property(connection, 0, window, Atom(connection, name), XCB_GET_PROPERTY_TYPE_ANY, 0, 4096),
-        nullptr);
+        connection, xcb_get_property(connection, 0, window, property, XCB_GET_PROPERTY_TYPE_ANY, 0, 4096), nullptr);
     QByteArray value;
     if (reply)
         value = QByteArray(static_cast<const char*>(xcb_get_property_value(reply)),

@@ -9,6 +9,8 @@
 #include <QtGui/qguiapplication_platform.h>
 #include <xcb/xcb.h>
 
+#include "x11_atom.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -23,14 +25,6 @@ xcb_connection_t* Connection() {
     if (QGuiApplication::platformName() != QLatin1String("xcb")) return nullptr;
     auto* x11 = qGuiApp->nativeInterface<QNativeInterface::QX11Application>();
     return x11 ? x11->connection() : nullptr;
-}
-
-xcb_atom_t Atom(xcb_connection_t* connection, const char* name) {
-    xcb_intern_atom_reply_t* reply =
-        xcb_intern_atom_reply(connection, xcb_intern_atom(connection, 0, uint16_t(std::strlen(name)), name), nullptr);
-    const xcb_atom_t atom = reply ? reply->atom : xcb_atom_t(XCB_ATOM_NONE);
-    std::free(reply);
-    return atom;
 }
 
 std::vector<xcb_atom_t> States(xcb_connection_t* connection, xcb_window_t window, xcb_atom_t property) {
@@ -63,10 +57,10 @@ void KeepOut(QWidget* window) {
     xcb_connection_t* connection = Connection();
     if (!connection || !window->windowHandle()) return;
     const auto id = static_cast<xcb_window_t>(window->windowHandle()->winId());
-    const xcb_atom_t property = Atom(connection, "_NET_WM_STATE");
+    const xcb_atom_t property = x11::Atom(connection, "_NET_WM_STATE");
     std::vector<xcb_atom_t> states = States(connection, id, property);
     for (const char* name : {"_NET_WM_STATE_SKIP_TASKBAR", "_NET_WM_STATE_SKIP_PAGER"}) {
-        const xcb_atom_t atom = Atom(connection, name);
+        const xcb_atom_t atom = x11::Atom(connection, name);
         if (!Contains(states, atom)) states.push_back(atom);
     }
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, id, property, XCB_ATOM_ATOM, 32, uint32_t(states.size()),
@@ -78,9 +72,9 @@ bool IsKeptOut(const QWidget* window) {
     xcb_connection_t* connection = Connection();
     if (!connection || !window->internalWinId()) return false;
     const auto id = static_cast<xcb_window_t>(window->internalWinId());
-    const std::vector<xcb_atom_t> states = States(connection, id, Atom(connection, "_NET_WM_STATE"));
-    return Contains(states, Atom(connection, "_NET_WM_STATE_SKIP_TASKBAR")) &&
-           Contains(states, Atom(connection, "_NET_WM_STATE_SKIP_PAGER"));
+    const std::vector<xcb_atom_t> states = States(connection, id, x11::Atom(connection, "_NET_WM_STATE"));
+    return Contains(states, x11::Atom(connection, "_NET_WM_STATE_SKIP_TASKBAR")) &&
+           Contains(states, x11::Atom(connection, "_NET_WM_STATE_SKIP_PAGER"));
 }
 
 #else
