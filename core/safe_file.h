@@ -35,8 +35,10 @@ std::uint64_t SizeOf(std::FILE* file);
 
 // Where no file has path's name and a save that was cut short left the old
 // file under a backup name beside it (Windows), gives the newest backup that
-// no writer holds the name back, never over a file. True when it did. A
-// rename replaces in one step on POSIX: no save leaves the name empty there.
+// no writer holds the name back, never over a file. True when it did. While
+// the newest backup is held (another editor's save has the old file aside),
+// waits up to two seconds for that save to give the name back. A rename
+// replaces in one step on POSIX: no save leaves the name empty there.
 #ifdef _WIN32
 bool RestoreInterruptedSave(const std::string& path);
 #else

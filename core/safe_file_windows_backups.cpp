@@ -86,18 +86,23 @@ void RemoveAbandonedBackups(const std::string& target) {
 
 }  // namespace platform
 
+namespace {
+
 // The backup that got its name last holds the version that had the rules
 // file's name last: a backup is always a file that had that name. Its last
 // write may be older than an earlier backup's, as for a file unpacked with
-// its time stamp.
-bool RestoreInterruptedSave(const std::string& path) {
+// its time stamp. heldAside tells that a held backup, newer than any other,
+// kept the name empty: another editor's save may have the old file aside.
+bool RestoreNewestBackup(const std::string& path, bool& heldAside) {
     using namespace platform;
+    heldAside = false;
     const std::wstring wide = LongPath(path);
     if (::GetFileAttributesW(wide.c_str()) != INVALID_FILE_ATTRIBUTES || ::GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
     HANDLE newest = INVALID_HANDLE_VALUE;
     std::string newestPath;
     ULONGLONG newestWritten = 0, heldWritten = 0;
+    bool anyHeld = false;
     ForEachBackup(path, [&](const std::string& backup) {
         const HANDLE file = OpenUnheld(backup);
         if (file == INVALID_HANDLE_VALUE) {
@@ -106,6 +111,7 @@ bool RestoreInterruptedSave(const std::string& path) {
                                               OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             if (held == INVALID_HANDLE_VALUE) return;
             heldWritten = std::max(heldWritten, NamedAt(held));
+            anyHeld = true;
             ::CloseHandle(held);
             return;
         }
@@ -122,6 +128,7 @@ bool RestoreInterruptedSave(const std::string& path) {
         newestPath = backup;
         newestWritten = written;
     });
+    heldAside = anyHeld && (newest == INVALID_HANDLE_VALUE || heldWritten > newestWritten);
     if (newest == INVALID_HANDLE_VALUE) return false;
     // A newer backup that a save, or a scanner, holds: nothing older goes
     // in its place.
@@ -130,6 +137,21 @@ bool RestoreInterruptedSave(const std::string& path) {
         return false;
     }
     return RenameToFreeName(newest, newestPath, path);
+}
+
+}  // namespace
+
+// Another editor's save gives the old file its name back within its own
+// renames; a start in that moment waits for it, as a save waits for a busy
+// file, rather than report the rules file missing.
+bool RestoreInterruptedSave(const std::string& path) {
+    constexpr DWORD kPauseMs = 50, kLongestWaitMs = 2000;
+    for (DWORD waited = 0;; waited += kPauseMs) {
+        bool heldAside = false;
+        const bool restored = RestoreNewestBackup(path, heldAside);
+        if (restored || !heldAside || waited >= kLongestWaitMs) return restored;
+        ::Sleep(kPauseMs);
+    }
 }
 
 }  // namespace safe_file

@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <windows.h>
@@ -289,6 +290,32 @@ TEST(Backups, NoneGetsTheNameAtStartWhileASaveHoldsTheFileAside) {
         ASSERT_TRUE(doc.Save({}, error)) << error;
     }
     EXPECT_EQ(ReadBytes(rules.file), kSavedByA);
+}
+
+// An editor that starts while another editor's save has the old file aside
+// (held, under its backup name) finds the rules file once that save gives
+// the name back, instead of a missing file.
+TEST(Backups, AStartWaitsForASaveThatHasTheFileAside) {
+    RulesFolder rules;
+    WriteBytes(rules.file, kOnDisk);
+    const std::string aside = rules.folder / "data/.unitrules.xml.replaced-4242-0";
+    ASSERT_TRUE(::MoveFileExW(Fs(rules.file).wstring().c_str(), Fs(aside).wstring().c_str(), 0));
+    const HANDLE save = ::CreateFileW(Fs(aside).wstring().c_str(), FILE_READ_DATA,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      0, nullptr);
+    ASSERT_NE(save, INVALID_HANDLE_VALUE);
+    std::thread giveBack([&] {
+        ::Sleep(300);
+        ::CloseHandle(save);
+        ::MoveFileExW(Fs(aside).wstring().c_str(), Fs(rules.file).wstring().c_str(), 0);
+    });
+    const RulesDocument starting = rules.Document();
+    const bool restored = starting.RestoreInterruptedSave();
+    const bool found = starting.Exists();
+    giveBack.join();
+    EXPECT_FALSE(restored);
+    EXPECT_TRUE(found);
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
 }
 
 // While the rules file exists, a start touches no backup.
