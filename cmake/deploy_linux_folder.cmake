@@ -7,9 +7,11 @@ cmake_minimum_required(VERSION 3.21)
 #   tarvenor-unit-editor-libs/lib/fonts/    the Chinese font, for systems without one
 #   tarvenor-unit-editor-libs/plugins/      the plugins, run path $ORIGIN/../../lib
 #   tarvenor-unit-editor-libs/licenses/     the Debian copyright file of each package shipped
-# Every library the executable and the plugins need is shipped, and theirs in
-# turn, unless it is one the system must provide (below); one that is neither
-# found nor the system's stops the build.
+# The run paths are DT_RPATH, which LD_LIBRARY_PATH does not override (Steam
+# sets it for the programs it starts). Every library the executable and the
+# plugins need is shipped, and theirs in turn, unless it is one the system
+# must provide (below); one that is neither found nor the system's stops the
+# build.
 set(libs_name tarvenor-unit-editor-libs)
 # X11 and Wayland, with the shells, the decorations and the GL integrations
 # those load; the input methods (compose, IBus, Fcitx 5); the about window's
@@ -62,7 +64,7 @@ function(ship source destination runpath)
     file(COPY_FILE "${source}" "${destination}")
     execute_process(COMMAND "${STRIP}" --strip-unneeded "${destination}" RESULT_VARIABLE failed)
     if(NOT failed)
-        execute_process(COMMAND "${PATCHELF}" --set-rpath "${runpath}" "${destination}" RESULT_VARIABLE failed)
+        execute_process(COMMAND "${PATCHELF}" --force-rpath --set-rpath "${runpath}" "${destination}" RESULT_VARIABLE failed)
     endif()
     if(failed)
         message(FATAL_ERROR "cannot strip or set the run path of ${destination}")

@@ -30,7 +30,8 @@ mkdir "$folder/data"
 cp "$2" "$folder/data/unitrules.xml"
 LC_ALL=C awk '/<JOB_TIME>/ && ++unit == 2 { sub(/>[^<]*</, ">77<") } { print }' "$2" >"$work/expected.xml"
 
-"$folder/tarvenor-unit-editor" &
+# Started as Steam starts programs, with the system's library folder first.
+LD_LIBRARY_PATH=$system "$folder/tarvenor-unit-editor" &
 editor=$!
 for i in $(seq 100); do
     window=$(xdotool search --onlyvisible --pid "$editor" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
