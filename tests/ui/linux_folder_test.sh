@@ -33,11 +33,8 @@ LC_ALL=C awk '/<JOB_TIME>/ && ++unit == 2 { sub(/>[^<]*</, ">77<") } { print }' 
 # Started as Steam starts programs, with the system's library folder first.
 LD_LIBRARY_PATH=$system "$folder/tarvenor-unit-editor" &
 editor=$!
-for i in $(seq 100); do
-    window=$(xdotool search --onlyvisible --pid "$editor" 2>/dev/null | head -n 1) && [ -n "$window" ] && break
-    kill -0 "$editor" 2>/dev/null || fail "the editor did not start"
-    sleep 0.1
-done
+window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$editor" | head -n 1)
+[ -n "$window" ] || fail "the editor did not start"
 xdotool windowactivate --sync "$window"
 # Tab from the first box to the find box, then Read; the focus returns to
 # the find box when the Read is over, and the window's title then shows the

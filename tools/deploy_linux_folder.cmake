@@ -1,6 +1,6 @@
 cmake_minimum_required(VERSION 3.21)
 # Assembles the Linux editor's folder and packs it (cmake -P; see
-# linux_deploy.cmake for the arguments):
+# cmake/linux_deploy.cmake for the arguments):
 #   tarvenor-unit-editor          the executable, run path $ORIGIN/tarvenor-unit-editor-libs/lib
 #   qt.conf                       Qt's prefix is tarvenor-unit-editor-libs, whatever Qt the system has
 #   tarvenor-unit-editor-libs/lib/          the libraries, run path $ORIGIN
