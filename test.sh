@@ -5,7 +5,7 @@ cd "$(dirname "$0")"
 source tools/setup.sh
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${WINDOWS_UI_PACKAGES[@]}" \
-    "${DESKTOP_TEST_PACKAGES[@]}"
+    "${DESKTOP_TEST_PACKAGES[@]}" "${LINUX_RELEASE_PACKAGES[@]}"
 ensure_locale de_DE.UTF-8
 ensure_locale fr_FR.UTF-8  # the Windows tests read the system's reasons in French
 export QT_QPA_PLATFORM=offscreen

@@ -1,4 +1,5 @@
 #include "Form1.h"
+#include "fallback_font.h"
 #include "session_platform.h"
 
 #include <QApplication>
@@ -13,6 +14,7 @@ int main(int argc, char** argv) {
     }
     QApplication app(argc, argv);
     session_platform::EndDisplayCheck();
+    fallback_font::AddWhereSystemLacksChinese();
     Form1 window(QCoreApplication::applicationDirPath());
     window.show();
     return app.exec();

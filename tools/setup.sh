@@ -41,6 +41,11 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # counterpart (test.sh only).
 DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils xdotool dbus at-spi2-core python3-pyatspi weston
                        sway xwayland i3-wm util-linux)
+# The Linux release folder (test.sh and tools/linux_tarball.sh): its run
+# paths set with patchelf, and the Fcitx 5 input method's Qt plugin shipped
+# beside Qt's own (Qt's Wayland plugins and the Chinese font come with
+# BUILD_PACKAGES).
+LINUX_RELEASE_PACKAGES=(patchelf fcitx5-frontend-qt6)
 # The whole editor for Windows (test.sh only): Qt built from Debian's qt6-base
 # source (tools/build_qt_windows.sh), the window tests under Wine with the
 # offscreen platform and on a private X display, the deploy folder and its zip,
