@@ -22,8 +22,8 @@ function(tarvenor_linux_deploy target)
         COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${target}> -DQT_PLUGINS=${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}
                 "-DLIB_DIRS=${lib_dirs}" -DFONT=${font} -DOBJDUMP=${TARVENOR_OBJDUMP} -DSTRIP=${TARVENOR_STRIP}
                 -DPATCHELF=${TARVENOR_PATCHELF} -DDPKG_QUERY=${TARVENOR_DPKG_QUERY}
-                -DFOLDER=${folder} -DTARBALL=${tarball} -P ${PROJECT_SOURCE_DIR}/tools/deploy_linux_folder.cmake
-        DEPENDS ${target} ${PROJECT_SOURCE_DIR}/tools/deploy_linux_folder.cmake
+                -DFOLDER=${folder} -DTARBALL=${tarball} -P ${PROJECT_SOURCE_DIR}/cmake/deploy_linux_folder.cmake
+        DEPENDS ${target} ${PROJECT_SOURCE_DIR}/cmake/deploy_linux_folder.cmake
         COMMENT "Folder and tarball of the Linux editor"
         VERBATIM)
     add_custom_target(linux_deploy ALL DEPENDS ${tarball})
