@@ -4,14 +4,13 @@
 // designed order; in the about window the arrow keys choosing sites and
 // Escape leaving it open. Runs with -platform windows.
 #include "Form1.h"
+#include "editor_fixture.h"
 #include "frmAbout.h"
+#include "shell_address_log.h"
 
 #include "rules_generator.h"
-#include "test_files.h"
 
 #include <QComboBox>
-#include <QDir>
-#include <QFile>
 #include <QListWidget>
 #include <QPushButton>
 #include <QTimer>
@@ -53,33 +52,6 @@ bool Foreground(QWidget* window) {
 
 QString Focused() { return QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString(); }
 
-// Under Wine, addresses opened through the shell land in this file of the
-// Wine prefix (tools/wine_prefix.sh).
-QString ShellAddressLog() {
-    const QString prefix = qEnvironmentVariable("WINEPREFIX");
-    if (prefix.isEmpty()) return {};
-    return QStringLiteral("Z:") + QDir::toNativeSeparators(prefix + QStringLiteral("/opened-addresses.txt"));
-}
-
-QStringList LoggedAddresses(const QString& log) {
-    QFile file(log);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-}
-
-// A program folder with a generated rules file, and the main window on it.
-struct Editor {
-    explicit Editor(std::size_t units) {
-        MakeFolder(folder / "data");
-        WriteBytes(folder / "data/unitrules.xml", GenerateRules({units, 0, 4}).bytes);
-        form = std::make_unique<Form1>(QString::fromStdString(folder.path()));
-        form->show();
-    }
-    QPushButton* button(const char* name) const { return form->findChild<QPushButton*>(QString::fromLatin1(name)); }
-    ScratchFolder folder;
-    std::unique_ptr<Form1> form;
-};
-
 }  // namespace
 
 class WindowsKeysTest : public QObject {
@@ -99,11 +71,11 @@ void WindowsKeysTest::initTestCase() {
 }
 
 void WindowsKeysTest::accessKeysClickTheirButtons() {
-    Editor editor(5);
+    Editor editor(GenerateRules({5, 0, 4}).bytes);
     QVERIFY(Foreground(editor.form.get()));
     Press({VK_MENU, 'R'});
-    QTRY_COMPARE(editor.form->findChild<QListWidget*>(QStringLiteral("List2"))->count(), 5);
-    const std::string file = editor.folder / "data/unitrules.xml";
+    QTRY_COMPARE(editor.get<QListWidget>("List2")->count(), 5);
+    const std::string file = editor.file();
     std::filesystem::remove(Fs(file));
     Press({VK_MENU, 'S'});
     QTRY_VERIFY(std::filesystem::exists(Fs(file)));
@@ -137,11 +109,11 @@ void WindowsKeysTest::accessKeysDoNothingWhileACommandRuns_data() {
 void WindowsKeysTest::accessKeysDoNothingWhileACommandRuns() {
     QFETCH(bool, save);
     QFETCH(int, key);
-    Editor editor(300);
+    Editor editor(GenerateRules({300, 0, 4}).bytes);
     QVERIFY(Foreground(editor.form.get()));
-    if (save) editor.button("cmdGetData")->click();
-    const QList<QPushButton*> buttons{editor.button("cmdGetData"), editor.button("cmdSave"), editor.button("Command1"),
-                                      editor.button("Command2")};
+    if (save) editor.read();
+    const QList<QPushButton*> buttons{editor.get<QPushButton>("cmdGetData"), editor.get<QPushButton>("cmdSave"),
+                                      editor.get<QPushButton>("Command1"), editor.get<QPushButton>("Command2")};
     bool sent = false;
     bool arrivedWhileBusy = false;
     bool reacted = false;
@@ -172,7 +144,7 @@ void WindowsKeysTest::accessKeysDoNothingWhileACommandRuns() {
         Press({VK_MENU, WORD(key)});
     });
     presser.start(0);
-    editor.button(save ? "cmdSave" : "cmdGetData")->click();
+    save ? editor.save() : editor.read();
     presser.stop();
     qApp->removeEventFilter(&watch);
     QVERIFY(sent);
@@ -182,7 +154,7 @@ void WindowsKeysTest::accessKeysDoNothingWhileACommandRuns() {
 }
 
 void WindowsKeysTest::tabFollowsTheDesignedOrder() {
-    Editor editor(5);
+    Editor editor(GenerateRules({5, 0, 4}).bytes);
     QVERIFY(Foreground(editor.form.get()));
     QCOMPARE(Focused(), QStringLiteral("Text1(0)"));
     const QStringList order{QStringLiteral("Text1(1)"), QStringLiteral("Text1(2)"), QStringLiteral("Text1(3)"),
@@ -207,20 +179,19 @@ void WindowsKeysTest::aboutWindowArrowsChooseSitesAndEscapeKeepsItOpen() {
     QVERIFY(Foreground(&about));
     auto* sites = about.findChild<QComboBox*>(QStringLiteral("cbURL"));
     QTRY_VERIFY(sites->hasFocus());
-    Press({VK_DOWN});
-    QTRY_COMPARE(sites->currentIndex(), 0);
-    Press({VK_DOWN});
-    QTRY_COMPARE(sites->currentIndex(), 1);
-    Press({VK_UP});
-    QTRY_COMPARE(sites->currentIndex(), 0);
-    const QStringList expected{about.findChild<QWidget*>(QStringLiteral("imgURL(0)"))->property("Tag").toString(),
-                               about.findChild<QWidget*>(QStringLiteral("imgURL(1)"))->property("Tag").toString(),
-                               about.findChild<QWidget*>(QStringLiteral("imgURL(0)"))->property("Tag").toString()};
-    QTRY_COMPARE_WITH_TIMEOUT(LoggedAddresses(log), expected, 20000);
-    Press({VK_ESCAPE});
-    // Escape has gone through when a key pressed after it has.
-    Press({VK_DOWN});
-    QTRY_COMPARE(sites->currentIndex(), 1);
+    // Down, Down and Up choose sites 0, 1 and 0; Escape leaves the window open
+    // and the choice as it was, which the Down after it shows. Each opening is
+    // awaited before the next key: the stand-in browser's processes would
+    // otherwise log them in the order the system happens to run them.
+    QStringList opened;
+    for (const auto& [key, site] : std::initializer_list<std::pair<WORD, int>>{
+             {VK_DOWN, 0}, {VK_DOWN, 1}, {VK_UP, 0}, {VK_ESCAPE, 0}, {VK_DOWN, 1}}) {
+        Press({key});
+        if (key == VK_ESCAPE) continue;
+        QTRY_COMPARE(sites->currentIndex(), site);
+        opened << about.findChild<QWidget*>(QStringLiteral("imgURL(%1)").arg(site))->property("Tag").toString();
+        QTRY_COMPARE_WITH_TIMEOUT(LoggedAddresses(log), opened, 20000);
+    }
     QVERIFY(about.isVisible());
 }
 

@@ -7,13 +7,12 @@
 #include "Form1.h"
 #include "editor_fixture.h"
 #include "frmAbout.h"
+#include "shell_address_log.h"
 
 #include "test_files.h"
 #include "unit_records.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
@@ -79,20 +78,6 @@ QPoint CursorHotSpot() {
     if (info.hbmMask) DeleteObject(info.hbmMask);
     if (info.hbmColor) DeleteObject(info.hbmColor);
     return {int(info.xHotspot), int(info.yHotspot)};
-}
-
-// Under Wine, addresses opened through the shell land in this file of the
-// Wine prefix (tools/wine_prefix.sh); empty when not under Wine.
-QString ShellAddressLog() {
-    const QString prefix = qEnvironmentVariable("WINEPREFIX");
-    if (prefix.isEmpty()) return {};
-    return QStringLiteral("Z:") + QDir::toNativeSeparators(prefix + QStringLiteral("/opened-addresses.txt"));
-}
-
-QStringList LoggedAddresses(const QString& log) {
-    QFile file(log);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
 }  // namespace
