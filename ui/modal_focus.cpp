@@ -53,9 +53,9 @@ xcb_window_t WindowManager(xcb_connection_t* connection, xcb_window_t root) {
 
 // What tells that the modal window may be covered.
 enum class Sign {
-    None,         // nothing covers it, or nothing can be known
-    Stacking,     // the X11 window manager's stacking list
-    FocusHeld,    // the blocked window's holding the focus
+    None,       // nothing covers it, or nothing can be known
+    Stacking,   // the X11 window manager's stacking list
+    FocusHeld,  // the blocked window's holding the focus
 };
 
 Sign SignOfThisDesktop() {
@@ -76,9 +76,10 @@ Sign SignOfThisDesktop() {
         return Sign::Stacking;
     }
 #endif
-    // A Wayland client learns nothing of how windows stack. Of the
-    // compositors, sway alone raises a window over the child window it has;
-    // it hands its clients the address of its control socket.
+    // A Wayland client learns nothing of how windows stack, nor whether the
+    // compositor keeps a child window above its parent: mutter, KWin and
+    // weston do; sway, a tiler, does not. Sway is known by the address of
+    // its control socket, which it hands its clients.
     if (platform.startsWith(QLatin1String("wayland")) && !qEnvironmentVariableIsEmpty("SWAYSOCK"))
         return Sign::FocusHeld;
     return Sign::None;
