@@ -13,7 +13,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     QApplication app(argc, argv);
-    session_platform::EndDisplayCheck();
+    if (const std::string missing = session_platform::EndDisplayCheck(); !missing.empty()) {
+        std::fprintf(stderr, "%s\n", missing.c_str());
+        return 1;
+    }
     fallback_font::AddWhereSystemLacksChinese();
     Form1 window(QCoreApplication::applicationDirPath());
     window.show();

@@ -5,7 +5,9 @@
 // the focus by marking the window urgent, or, when told to follow such
 // requests, by focusing it without a raise: a click on the blocked main
 // window would bury the only window that takes input, and the editor would
-// look hung.
+// look hung. Showing the window anew brings it back, but it also flickers and
+// puts a window the user has moved back where the desktop first placed it, so
+// it is done only where the window is, or may be, covered.
 #pragma once
 
 #include <functional>
@@ -14,16 +16,20 @@ class QWidget;
 
 namespace modal_focus {
 
-// How long the blocked window may hold the focus before the modal window is
-// shown anew: desktops that hand the focus on do so well within it.
+// How long the modal window may be covered before it is shown anew: desktops
+// that keep it in front bring it back well within it.
 constexpr int kGraceMs = 100;
 
-// Call before modal is first shown; the watch ends with modal. Whenever the
-// desktop gives the focus to modal's parent window while modal is shown,
-// and kGraceMs later the parent still has it, or (X11) the window manager
-// does not list modal above it, showAnew is called: it should hide and show
-// modal again without ending its modal loop. Every desktop maps a new window
-// on top and gives it the focus.
+// Call before modal is first shown; the watch ends with modal. showAnew
+// should hide and show modal again without ending its modal loop; every
+// desktop maps a new window on top and gives it the focus. It is called
+//  - on X11, when the window manager's stacking list has kept modal's parent
+//    window above modal for kGraceMs;
+//  - on sway, natively and through XWayland, whose list of X11 windows is in
+//    the order they were mapped, when the parent has held the focus for
+//    kGraceMs since it took it;
+//  - elsewhere never: Wayland compositors and Windows keep a window above
+//    its parent, and without a window manager nothing raises the parent.
 void KeepInFront(QWidget* modal, std::function<void()> showAnew);
 
 }  // namespace modal_focus

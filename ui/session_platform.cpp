@@ -1,6 +1,7 @@
 #include "session_platform.h"
 
 #include <QByteArray>
+#include <QGuiApplication>
 #include <QList>
 #include <QtGlobal>
 
@@ -10,7 +11,10 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 #if __has_include(<xcb/xcb.h>)
 #define TARVENOR_X11 1
 #include <xcb/xcb.h>
@@ -39,20 +43,23 @@ namespace {
 // own: an X server whose last client leaves resets, or ends (-terminate), and
 // Qt's connection a moment later would find it gone.
 xcb_connection_t* g_probe = nullptr;
+
+void CloseProbe() {
+    if (g_probe) xcb_disconnect(g_probe);
+    g_probe = nullptr;
+}
 #endif
 
 // The way Qt's X11 platform connects: the same library, the display its
-// -display argument names, else DISPLAY. Without DISPLAY it does not start,
-// whatever -display says.
+// -display argument names, else DISPLAY.
 bool XServerAnswers(const QByteArray& display) {
 #ifdef TARVENOR_X11
-    if (qEnvironmentVariableIsEmpty("DISPLAY")) return false;
     xcb_connection_t* connection = xcb_connect(display.isEmpty() ? nullptr : display.constData(), nullptr);
     if (xcb_connection_has_error(connection) != 0) {
         xcb_disconnect(connection);
         return false;
     }
-    EndDisplayCheck();
+    CloseProbe();
     g_probe = connection;
     return true;
 #else
@@ -84,6 +91,37 @@ bool WaylandCompositorListens() {
     return listens;
 }
 
+constexpr const char* kNoDisplay = "tarvenor-unit-editor: no display to open the window on: ";
+constexpr const char* kHowToGiveOne =
+    "start it in a desktop session, or set DISPLAY (such as :0) or WAYLAND_DISPLAY (such as wayland-0) to a running one";
+
+// What the platform was asked for, for the line that says it did not start.
+QByteArray g_platforms;
+
+// Qt's messages while QApplication is built, passed on once it stands. Should
+// the platform not start, Qt ends the process with a message that blames its
+// installation, after warnings of its own.
+struct HeldMessage {
+    QtMsgType type;
+    const char* file;  // Qt's own texts, static
+    int line;
+    const char* function;
+    const char* category;
+    QString text;
+};
+std::vector<HeldMessage>* g_held = nullptr;
+QtMessageHandler g_passOn = nullptr;
+
+void HoldOrEnd(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtFatalMsg) {
+        std::fprintf(stderr, "%sthe window system %s (QT_QPA_PLATFORM, -platform) did not start; unset QT_QPA_PLATFORM "
+                     "and leave out -platform, or %s\n", kNoDisplay, g_platforms.constData(), kHowToGiveOne);
+        std::fflush(stderr);
+        std::_Exit(1);
+    }
+    g_held->push_back({type, context.file, context.line, context.function, context.category, text});
+}
+
 }  // namespace
 #endif
 
@@ -104,17 +142,19 @@ std::string MissingDisplay(int argc, const char* const* argv) {
         platforms = qgetenv("XDG_SESSION_TYPE") == "wayland" ? QByteArrayLiteral("wayland;xcb") : QByteArrayLiteral("xcb");
     for (const QByteArray& entry : platforms.split(';')) {
         const QByteArray name = entry.split(':').first().trimmed();
-        if (name == "xcb") {
-            if (XServerAnswers(display)) return {};
-        } else if (name.startsWith("wayland")) {
-            if (WaylandCompositorListens()) return {};
-        } else if (!name.isEmpty()) {
-            return {};
+        const bool reachable = name == "xcb"                ? XServerAnswers(display)
+                               : name.startsWith("wayland") ? WaylandCompositorListens()
+                                                            : !name.isEmpty();
+        if (!reachable) continue;
+        if (!g_held) {
+            g_platforms = '"' + platforms + '"';
+            g_held = new std::vector<HeldMessage>;
+            g_passOn = qInstallMessageHandler(HoldOrEnd);
         }
+        return {};
     }
-    return "tarvenor-unit-editor: no display to open the window on: no X server answers at DISPLAY and no "
-           "Wayland compositor at WAYLAND_DISPLAY; start it in a desktop session, or set DISPLAY (such as :0) or "
-           "WAYLAND_DISPLAY (such as wayland-0) to a running one";
+    return std::string(kNoDisplay) + "no X server answers at DISPLAY and no Wayland compositor at WAYLAND_DISPLAY; " +
+           kHowToGiveOne;
 #else
     Q_UNUSED(argc);
     Q_UNUSED(argv);
@@ -122,11 +162,27 @@ std::string MissingDisplay(int argc, const char* const* argv) {
 #endif
 }
 
-void EndDisplayCheck() {
+std::string EndDisplayCheck() {
 #ifdef TARVENOR_X11
-    if (g_probe) xcb_disconnect(g_probe);
-    g_probe = nullptr;
+    CloseProbe();
 #endif
+#ifdef TARVENOR_UNIX_DESKTOP
+    // A platform may start without a screen (linuxfb with no frame buffer)
+    // and end the process at the first window; its complaints go with it.
+    const bool screenless = qGuiApp && QGuiApplication::screens().isEmpty();
+    if (g_held) {
+        qInstallMessageHandler(g_passOn);
+        for (const HeldMessage& held : *g_held)
+            if (!screenless)
+                g_passOn(held.type, QMessageLogContext(held.file, held.line, held.function, held.category), held.text);
+        delete g_held;
+        g_held = nullptr;
+    }
+    if (screenless)
+        return std::string(kNoDisplay) + "the window system \"" + QGuiApplication::platformName().toStdString() +
+               "\" has no screen; " + kHowToGiveOne;
+#endif
+    return {};
 }
 
 }  // namespace session_platform

@@ -17,20 +17,26 @@ namespace session_platform {
 // systems other than Linux and the BSDs.
 void PreferX11();
 
-// Call after PreferX11, before QApplication is built, with main's arguments.
-// Empty when the platforms the -platform argument or QT_QPA_PLATFORM names
-// (as Qt picks them when both are unset) have a display to open windows on:
-// an X server that the -display argument or DISPLAY names
-// and that answers, or a Wayland compositor listening where WAYLAND_DISPLAY
-// says. A platform that needs no display server (offscreen, and any other
-// the user names) counts as reachable. Otherwise the one line that says there
-// is none and how to give one; Qt itself would abort with a message that
-// blames its installation. Always empty on systems other than Linux and the
-// BSDs.
+// Call after PreferX11, just before QApplication is built, with main's
+// arguments. Empty when the platforms the -platform argument or
+// QT_QPA_PLATFORM names (as Qt picks them when both are unset) have a display
+// to open windows on: an X server that the -display argument or DISPLAY
+// names and that answers, or a Wayland compositor listening where
+// WAYLAND_DISPLAY says. A platform that needs no display server (offscreen,
+// and any other the user names) counts as reachable. Otherwise the one line
+// that says there is none and how to give one; Qt itself would abort with a
+// message that blames its installation. When it is empty, and until
+// EndDisplayCheck, Qt's messages are held back, and should Qt still find the
+// platform unusable (eglfs without a DRM device, a name it does not know),
+// the process writes a line of the same kind and exits with status 1 instead
+// of aborting. Always empty on systems other than Linux and the BSDs.
 std::string MissingDisplay(int argc, const char* const* argv);
 
-// Call once QApplication is built: closes the connection MissingDisplay kept
-// open to the X server it found, which Qt's own connection now keeps alive.
-void EndDisplayCheck();
+// Call once QApplication is built: passes on Qt's messages held meanwhile and
+// closes the connection MissingDisplay kept open to the X server it found,
+// which Qt's own connection now keeps alive. Returns the one line of
+// MissingDisplay's kind when the platform started without a screen to show
+// a window on (linuxfb with no frame buffer), else empty.
+std::string EndDisplayCheck();
 
 }  // namespace session_platform

@@ -17,6 +17,7 @@ private slots:
     void editorSaysThereIsNoDisplayAndExits();
     void platformTheUserNamesNeedsNoDisplay_data();
     void platformTheUserNamesNeedsNoDisplay();
+    void editorStartsAsTheOnlyClientOfAnXServer_data();
     void editorStartsAsTheOnlyClientOfAnXServer();
 
 private:
@@ -47,6 +48,7 @@ void NoDisplayTest::editorSaysThereIsNoDisplayAndExits_data() {
     QTest::newRow("both gone") << QStringList{goneDisplay, QStringLiteral("WAYLAND_DISPLAY=wayland-gone")};
     QTest::newRow("user chose X11") << QStringList{QStringLiteral("QT_QPA_PLATFORM=xcb")};
     QTest::newRow("user chose Wayland") << QStringList{QStringLiteral("QT_QPA_PLATFORM=wayland")};
+    QTest::newRow("platform Qt does not know") << QStringList{QStringLiteral("QT_QPA_PLATFORM=nosuch")};
 }
 
 void NoDisplayTest::editorSaysThereIsNoDisplayAndExits() {
@@ -93,8 +95,16 @@ void NoDisplayTest::platformTheUserNamesNeedsNoDisplay() {
 
 // An X server that ends when its last client leaves (-terminate, as kiosk and
 // single-program sessions start it; one that resets instead does so for a
-// moment): the check for a display must not be that client.
+// moment): the check for a display must not be that client. Qt's -display
+// argument names it as well as DISPLAY does.
+void NoDisplayTest::editorStartsAsTheOnlyClientOfAnXServer_data() {
+    QTest::addColumn<bool>("byArgument");
+    QTest::newRow("DISPLAY") << false;
+    QTest::newRow("-display without DISPLAY") << true;
+}
+
 void NoDisplayTest::editorStartsAsTheOnlyClientOfAnXServer() {
+    QFETCH(bool, byArgument);
     QProcess server;
     server.start(QStringLiteral("Xvfb"), {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-terminate"),
                                           QStringLiteral("-nolisten"), QStringLiteral("tcp")});
@@ -103,8 +113,9 @@ void NoDisplayTest::editorStartsAsTheOnlyClientOfAnXServer() {
     const QByteArray display = server.readLine().trimmed();
     QVERIFY2(!display.isEmpty(), "Xvfb gave no display number");
     QProcess editor;
-    editor.setProcessEnvironment(Session({QStringLiteral("DISPLAY=:") + QString::fromLatin1(display)}));
-    editor.start(QStringLiteral(TARVENOR_EDITOR), {});
+    const QString name = QStringLiteral(":") + QString::fromLatin1(display);
+    editor.setProcessEnvironment(Session(byArgument ? QStringList{} : QStringList{QStringLiteral("DISPLAY=") + name}));
+    editor.start(QStringLiteral(TARVENOR_EDITOR), byArgument ? QStringList{QStringLiteral("-display"), name} : QStringList{});
     QVERIFY(editor.waitForStarted());
     const bool exited = editor.waitForFinished(2000);
     editor.kill();

@@ -6,9 +6,10 @@ the buttons as it would a user's.
 
     virtual_pointer.py WIDTH HEIGHT
 
-WIDTH x HEIGHT is the whole output layout. Reads lines "click X Y" (layout
-coordinates) from standard input: each moves the pointer there, presses and
-releases the left button, and is answered by the line "done". One pointer
+WIDTH x HEIGHT is the whole output layout. Reads lines "click X Y [N]"
+(layout coordinates) from standard input: each moves the pointer there,
+presses and releases the left button N times (once by default), 100 ms
+apart, and is answered by the line "done". One pointer
 serves them all: XWayland does not take up a pointer that comes after one
 has gone."""
 import os
@@ -93,7 +94,7 @@ def main(argv):
     # The clients learn that the seat has a pointer now and ask for theirs.
     time.sleep(0.3)
     for line in sys.stdin:
-        verb, x, y = line.split()
+        verb, x, y, *presses = line.split()
         x, y = int(x), int(y)
         if verb != "click":
             raise SystemExit("unknown action " + verb)
@@ -105,7 +106,7 @@ def main(argv):
             wayland.roundtrip()
             time.sleep(0.1)
         time.sleep(0.1)
-        for state in (1, 0):
+        for state in (1, 0) * int(presses[0] if presses else 1):
             wayland.send(pointer, 2, struct.pack("<III", now(), BTN_LEFT, state))  # button
             wayland.send(pointer, 4)
             wayland.roundtrip()
