@@ -172,7 +172,7 @@ bool RulesDocument::Save(const ProgressSink& sink, std::string& error, SaveFailu
     }
     if (ok) ok = out.Commit();
     if (!ok) error = rulesPath_ + ": " + out.reason();
-    if (failure) {
+    if (failure && !ok) {
         *failure = out.Replaced()     ? SaveFailure::kMayNotBeOnDisk
                    : out.TargetKept() ? SaveFailure::kFileUnchanged
                                       : SaveFailure::kFileMissing;

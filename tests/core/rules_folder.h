@@ -2,7 +2,6 @@
 #pragma once
 
 #include "rules_document.h"
-#include "safe_file.h"
 
 #include "test_files.h"
 
@@ -42,6 +41,8 @@ inline bool LoadQuietly(RulesDocument& doc) {
     std::string error;
     return doc.Load({}, {}, error);
 }
+
+#include "safe_file.h"
 
 // Swap faults for one test, lifted again at its end.
 struct SwapFaultsFor {

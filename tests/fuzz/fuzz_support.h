@@ -12,6 +12,5 @@
 const std::string& FuzzFolder();
 
 // Writes bytes to the rules file and loads a document from it; aborts on a
-// failed load, which would be a fault of its own, but for UTF-16 or UTF-32
-// text, refused and leaving the document empty.
+// failed load but the refusal of UTF-16 or UTF-32 text (an empty document).
 RulesDocument LoadBytes(const std::string& bytes);
