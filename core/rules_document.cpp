@@ -60,8 +60,9 @@ bool ReadAll(std::FILE* file, std::unique_ptr<char[]>& bytes, std::size_t& size,
 
 // The form of a file of 16- or 32-bit characters, from its first bytes, or
 // empty for 8-bit text: a byte-order mark says it, and without one the first
-// "<" or line break has a NUL beside it, the other half of its character.
-// No 8-bit XML text holds a NUL.
+// "<" or line break has a NUL beside it, the other half of its character:
+// after it where it starts a character (little-endian), before it where it
+// ends one. No 8-bit XML text holds a NUL.
 std::string WideTextForm(std::string_view bytes) {
     using namespace std::string_view_literals;
     if (bytes.starts_with("\xFF\xFE\0\0"sv)) return "UTF-32LE text (byte-order mark FF FE 00 00)";
@@ -70,9 +71,10 @@ std::string WideTextForm(std::string_view bytes) {
     if (bytes.starts_with("\xFE\xFF"sv)) return "UTF-16BE text (byte-order mark FE FF)";
     const std::size_t first = bytes.find_first_of("<\r\n"sv);
     if (first == std::string_view::npos) return {};
-    if (first + 1 < bytes.size() && bytes[first + 1] == '\0')
+    const bool startsCharacter = first % 2 == 0;
+    if (startsCharacter && first + 1 < bytes.size() && bytes[first + 1] == '\0')
         return "UTF-16LE or UTF-32LE text without a byte-order mark";
-    if (first > 0 && bytes[first - 1] == '\0') return "UTF-16BE or UTF-32BE text without a byte-order mark";
+    if (!startsCharacter && bytes[first - 1] == '\0') return "UTF-16BE or UTF-32BE text without a byte-order mark";
     return {};
 }
 
