@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string_view>
 
 namespace {
 
@@ -57,6 +58,26 @@ bool ReadAll(std::FILE* file, std::unique_ptr<char[]>& bytes, std::size_t& size,
     return true;
 }
 
+// The form of a file of 16- or 32-bit characters, from its first bytes, or
+// empty for 8-bit text: a byte-order mark says it, and without one the first
+// "<" or line break has a NUL beside it, the other half of its character:
+// after it where it starts a character (little-endian), before it where it
+// ends one. No 8-bit XML text holds a NUL.
+std::string WideTextForm(std::string_view bytes) {
+    using namespace std::string_view_literals;
+    if (bytes.starts_with("\xFF\xFE\0\0"sv)) return "UTF-32LE text (byte-order mark FF FE 00 00)";
+    if (bytes.starts_with("\0\0\xFE\xFF"sv)) return "UTF-32BE text (byte-order mark 00 00 FE FF)";
+    if (bytes.starts_with("\xFF\xFE"sv)) return "UTF-16LE text (byte-order mark FF FE)";
+    if (bytes.starts_with("\xFE\xFF"sv)) return "UTF-16BE text (byte-order mark FE FF)";
+    const std::size_t first = bytes.find_first_of("<\r\n"sv);
+    if (first == std::string_view::npos) return {};
+    const bool startsCharacter = first % 2 == 0;
+    if (startsCharacter && first + 1 < bytes.size() && bytes[first + 1] == '\0')
+        return "UTF-16LE or UTF-32LE text without a byte-order mark";
+    if (!startsCharacter && bytes[first - 1] == '\0') return "UTF-16BE or UTF-32BE text without a byte-order mark";
+    return {};
+}
+
 }  // namespace
 
 RulesDocument::RulesDocument(const std::string& exeFolder) : rulesPath_(JoinRulesPath(exeFolder)) {}
@@ -86,7 +107,8 @@ void RulesDocument::PutStore(Store store) {
     replaced_ = std::move(store.replaced);
 }
 
-bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::string& error) {
+bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::string& error, bool* wideText) {
+    if (wideText) *wideText = false;
     std::string reason;
     std::unique_ptr<std::FILE, FileCloser> file(safe_file::OpenForReading(rulesPath_, reason));
     if (!file) {
@@ -100,11 +122,16 @@ bool RulesDocument::Load(const ProgressSink& sink, const LineHook& onLine, std::
     Store previous = TakeStore();
     try {
         if (ReadAll(file.get(), bytes_, size_, reason)) {
-            // One word per line, allocated once: a CR ends every line but
-            // perhaps the last.
-            spans_.reserve(static_cast<std::size_t>(std::count(bytes_.get(), bytes_.get() + size_, '\r')) + 2);
-            SplitLines(sink, onLine);
-            return true;
+            reason = WideTextForm({bytes_.get(), size_});
+            if (reason.empty()) {
+                // One word per line, allocated once: a CR ends every line but
+                // perhaps the last.
+                spans_.reserve(static_cast<std::size_t>(std::count(bytes_.get(), bytes_.get() + size_, '\r')) + 2);
+                SplitLines(sink, onLine);
+                return true;
+            }
+            reason += "; only 8-bit text is read";
+            if (wideText) *wideText = true;
         }
     } catch (const std::bad_alloc&) {
         reason = std::strerror(ENOMEM);
@@ -134,7 +161,7 @@ void RulesDocument::SplitLines(const ProgressSink& sink, const LineHook& onLine)
     if (spans_.size() == 1) spans_.clear();  // an empty file has no lines
 }
 
-bool RulesDocument::Save(const ProgressSink& sink, std::string& error, bool* fileUnchanged) const {
+bool RulesDocument::Save(const ProgressSink& sink, std::string& error, SaveFailure* failure) const {
     safe_file::Replacement out(rulesPath_, sink.processEvents);
     bool ok = out.Open();
     const std::size_t count = LineCount();
@@ -147,6 +174,10 @@ bool RulesDocument::Save(const ProgressSink& sink, std::string& error, bool* fil
     }
     if (ok) ok = out.Commit();
     if (!ok) error = rulesPath_ + ": " + out.reason();
-    if (fileUnchanged) *fileUnchanged = out.TargetKept();
+    if (failure && !ok) {
+        *failure = out.Replaced()     ? SaveFailure::kMayNotBeOnDisk
+                   : out.TargetKept() ? SaveFailure::kFileUnchanged
+                                      : SaveFailure::kFileMissing;
+    }
     return ok;
 }

@@ -43,18 +43,27 @@ public:
     // (bytes read so far, terminators included) / 128, rounded down, / 3600
     // after each line, unclamped. On failure (a file too large for memory
     // included) returns false, sets error to "<path>: <system reason>", and
-    // leaves the lines as they were before.
-    bool Load(const ProgressSink& sink, const LineHook& onLine, std::string& error);
+    // leaves the lines as they were before. A file of 16- or 32-bit
+    // characters (UTF-16, UTF-32), whose line breaks are no single bytes, is
+    // refused so, unsplit, and wideText is set: its lines could never be
+    // written back as it has them.
+    bool Load(const ProgressSink& sink, const LineHook& onLine, std::string& error, bool* wideText = nullptr);
 
+    // What a failed Save left under RulesPath.
+    enum class SaveFailure {
+        kFileUnchanged,   // the old file, byte for byte
+        kFileMissing,     // nothing (Windows); the error names the file that holds the saved lines
+        kMayNotBeOnDisk,  // the new file, but the system did not confirm it is on disk
+    };
     // Replaces the file by the lines, each followed by CRLF, reporting i / n
     // for line i of n + 1 (a single line reports 1; no lines report nothing).
     // The old file is replaced only once the new one is complete on disk; on
     // failure the lines are untouched, error is set to "<path>: <system
     // reason>", and the old file stays byte for byte as it was, except where
-    // the system removed it and then failed to rename the new one (Windows):
-    // fileUnchanged is then set to false and error names the file that holds
-    // the saved lines.
-    bool Save(const ProgressSink& sink, std::string& error, bool* fileUnchanged = nullptr) const;
+    // the system removed it and then failed to rename the new one (Windows),
+    // or where the folder sync after the rename failed (POSIX); failure says
+    // which.
+    bool Save(const ProgressSink& sink, std::string& error, SaveFailure* failure = nullptr) const;
 
     std::size_t LineCount() const { return spans_.empty() ? 0 : spans_.size() - 1; }
     // i must be below LineCount(). The view stays valid until line i is
@@ -65,6 +74,11 @@ public:
         const std::uint64_t start = span >> kStartShift;
         const std::uint64_t end = (spans_[i + 1] >> kStartShift) - ((span >> kTerminatorShift) & 3);
         return {bytes_.get() + start, static_cast<std::size_t>(end - start)};
+    }
+    // The line break that ended line i in the file as read: "\r\n", "\r",
+    // or none for a last line without one.
+    std::string_view LineBreak(std::size_t i) const {
+        return std::string_view("\r\n", (spans_[i] >> kTerminatorShift) & 3);
     }
     // Replaces line i (below LineCount()); never inserts or removes a line.
     void SetLine(std::size_t i, std::string text);

@@ -131,8 +131,10 @@ bool Replacement::Commit() {
     }
     committed_ = true;
     temp_.clear();
-    SyncFolder(FolderOf(target_));
+    const bool synced = SyncFolder(FolderOf(target_), reason);
     RemoveAbandonedTemporaries(target_);
+    if (!synced)
+        return Fail("the new file is in place but may not be on disk yet: the folder sync failed (" + reason + ")");
     return true;
 }
 

@@ -47,7 +47,8 @@ inline bool RestoreInterruptedSave(const std::string&) { return false; }
 
 // Writes a new version of a file next to it and swaps it in only once every
 // byte is on disk. Until Commit succeeds the original file is untouched,
-// except where the system moved it away and then neither it nor the new file
+// except where the folder sync after the rename failed (see Commit), and
+// where the system moved it away and then neither it nor the new file
 // could be given the name back (Windows): TargetKept() is then false, and
 // reason() says that the file is missing now and names the file that holds the
 // new lines, which no later save removes, and the one that holds the old
@@ -79,12 +80,16 @@ public:
     bool Write(const char* data, std::size_t size);
     // Flushes, syncs the data to disk, keeps the old file's permission bits,
     // group and extended attributes, renames over the old file and syncs the
-    // folder.
+    // folder. A folder sync that fails (but for a folder that cannot be
+    // synced at all) fails the Commit with the new file in place: Replaced()
+    // is then true.
     bool Commit();
 
     const std::string& reason() const { return reason_; }
     // False only after a failed Commit that lost the old file.
     bool TargetKept() const { return targetKept_; }
+    // True once the new file has the name.
+    bool Replaced() const { return committed_; }
 
 private:
     bool Fail(const std::string& what);
@@ -122,6 +127,13 @@ struct SwapFaults {
     unsigned long renameError = 0;
     int renameFailures = 0;
     std::function<void()> oldMovedAway;
+};
+void SetSwapFaultsForTesting(const SwapFaults& faults);
+#else
+// For tests: the next folder sync after a rename fails with folderSyncError
+// (an errno value); zero brings the real call back.
+struct SwapFaults {
+    int folderSyncError = 0;
 };
 void SetSwapFaultsForTesting(const SwapFaults& faults);
 #endif

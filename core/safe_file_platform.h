@@ -73,7 +73,9 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
 std::string KeepAside(const std::string& temp, const std::string& target);
 
 void CloseQuietly(Handle handle);
-void SyncFolder(const std::string& folder);
+// Makes the folder's entries durable. A folder that cannot be synced at all
+// is no failure: a sync is then all it cannot give.
+bool SyncFolder(const std::string& folder, std::string& reason);
 void Remove(const std::string& path);
 long ProcessId();
 

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include <dirent.h>
@@ -16,6 +17,14 @@
 #ifdef __linux__
 #include <sys/xattr.h>
 #endif
+
+namespace safe_file {
+namespace {
+SwapFaults g_swapFaults;
+}  // namespace
+
+void SetSwapFaultsForTesting(const SwapFaults& faults) { g_swapFaults = faults; }
+}  // namespace safe_file
 
 namespace safe_file::platform {
 
@@ -197,12 +206,17 @@ std::string KeepAside(const std::string& temp, const std::string&) { return temp
 
 void CloseQuietly(Handle handle) { ::close(handle); }
 
-// The rename itself is only durable once the folder is synced.
-void SyncFolder(const std::string& folder) {
+// The rename itself is only durable once the folder is synced. EINVAL (and
+// EROFS) is how the system says a folder cannot be synced at all.
+bool SyncFolder(const std::string& folder, std::string& reason) {
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return;
-    ::fsync(fd);
+    if (fd < 0) return true;
+    int error = ::fsync(fd) == 0 ? 0 : errno;
+    if (g_swapFaults.folderSyncError != 0) error = std::exchange(g_swapFaults.folderSyncError, 0);
     ::close(fd);
+    if (error == 0 || error == EINVAL || error == EROFS) return true;
+    reason = ErrnoReason(error);
+    return false;
 }
 
 void Remove(const std::string& path) { ::unlink(path.c_str()); }

@@ -229,7 +229,8 @@ bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& w
 
 void CloseQuietly(Handle handle) { ::CloseHandle(handle); }
 
-void SyncFolder(const std::string&) {}  // MOVEFILE_WRITE_THROUGH and ReplaceFileW see to it
+// MOVEFILE_WRITE_THROUGH and ReplaceFileW see to it.
+bool SyncFolder(const std::string&, std::string&) { return true; }
 
 void Remove(const std::string& path) { ::DeleteFileW(LongPath(path).c_str()); }
 

@@ -223,15 +223,16 @@ void Form1::cmdGetData_Click() {
     SetOuterHeight(kStripTwips, kStripClientTwips);
     const int fullWidth = OuterWidthTwips();
     std::string error;
+    bool wideText = false;
     const bool loaded = RunCommand([&] {
         return document_.Load(BarSink(fullWidth),
                               [this](std::size_t line) {
                                   // The first lines may say how the names are written.
-                                  encoding_.NoteLine(document_.Line(line));
+                                  encoding_.NoteLine(document_.Line(line), document_.LineBreak(line));
                                   if (units_.onLine(document_, line))
                                       List2->addItem(encoding_.Decode(units_.Names().back()));
                               },
-                              error);
+                              error, &wideText);
     });
     if (loaded) {
         SetOuterHeight(kReadyTwips, kReadyClientTwips);
@@ -246,8 +247,9 @@ void Form1::cmdGetData_Click() {
         cmdGetData->setEnabled(true);
         SetBarWidth(kBarRect.width() * kTwipsPerPixel);
         TellProgress(0);  // covered again: nothing is under way
-        warning_box::Show(this, program_identity::Title(),
-                          QStringLiteral("读入资料文件失败:\n") + CoreText(error));
+        const QString what = wideText ? QStringLiteral("读入资料文件失败,编辑器不编辑 UTF-16 或 UTF-32 编码的文件,文件未改动:\n")
+                                      : QStringLiteral("读入资料文件失败:\n");
+        warning_box::Show(this, program_identity::Title(), what + CoreText(error));
     }
     if (closeRequested_) close();
 }
@@ -256,10 +258,10 @@ void Form1::cmdSave_Click() {
     const int fullWidth = OuterWidthTwips();
     SetOuterHeight(kStripTwips, kStripClientTwips);
     std::string error;
-    bool fileUnchanged = true;
+    auto failure = RulesDocument::SaveFailure::kFileUnchanged;
     const bool saved = RunCommand([&] {
         SetColor(lbProcess, QPalette::Window, kBlue);
-        return document_.Save(BarSink(fullWidth), error, &fileUnchanged);
+        return document_.Save(BarSink(fullWidth), error, &failure);
     });
     SetOuterHeight(kReadyTwips, kReadyClientTwips);
     RestBar(fullWidth);
@@ -267,8 +269,11 @@ void Form1::cmdSave_Click() {
         // The edits exist only in this window now: a close asked for while
         // saving would lose them.
         closeRequested_ = false;
-        const QString what = fileUnchanged ? QStringLiteral("保存资料文件失败,文件未改动:\n")
-                                           : QStringLiteral("资料文件未能替换,保存的内容在另一个文件中:\n");
+        const QString what = failure == RulesDocument::SaveFailure::kFileUnchanged
+                                 ? QStringLiteral("保存资料文件失败,文件未改动:\n")
+                             : failure == RulesDocument::SaveFailure::kFileMissing
+                                 ? QStringLiteral("资料文件未能替换,保存的内容在另一个文件中:\n")
+                                 : QStringLiteral("保存资料文件失败:新文件已就位,但可能尚未写入磁盘:\n");
         warning_box::Show(this, program_identity::Title(), what + CoreText(error));
         return;
     }

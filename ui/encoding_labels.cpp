@@ -1,5 +1,6 @@
 #include "encoding_labels.h"
 
+#include <algorithm>
 #include <array>
 #include <iterator>
 #include <utility>
@@ -194,10 +195,16 @@ const KnownEncoding* ResolveLabel(std::string_view label) {
     return nullptr;
 }
 
+bool KeepsNoAscii(std::string_view label) {
+    const KnownEncoding* known = ResolveLabel(label);
+    return (known && !known->keepsAscii) || IsUtf7Label(label);
+}
+
 bool HasUtf8ByteOrderMark(std::string_view start) { return start.substr(0, 3) == "\xEF\xBB\xBF"; }
 
-DeclarationState ReadDeclaration(std::string_view start, std::string_view& label) {
+DeclarationState ReadDeclaration(std::string_view start, std::string_view& label, bool* namesNoAscii) {
     label = {};
+    if (namesNoAscii) *namesNoAscii = false;
     constexpr std::string_view kMark = "\xEF\xBB\xBF";
     constexpr std::string_view kOpen = "<?xml";
     // Past the limit nothing more is read: what is cut off there is no
@@ -211,11 +218,17 @@ DeclarationState ReadDeclaration(std::string_view start, std::string_view& label
     if (text.substr(0, kOpen.size()) != kOpen) return DeclarationState::kNone;
     std::size_t at = kOpen.size();
     // Each pseudo-attribute is preceded by blanks: name, "=", a quoted value.
+    // Past a name XML does not allow there the values are still read, for
+    // namesNoAscii.
+    constexpr std::string_view kNames[] = {"version", "encoding", "standalone"};
+    std::size_t allowedFrom = 0;  // in kNames
+    bool allowed = true;
     std::string_view encoding;
     for (;;) {
         const std::size_t before = at;
         while (at < text.size() && IsXmlBlank(text[at])) ++at;
         if (text.substr(at, 2) == "?>") {
+            if (!allowed) return DeclarationState::kNone;
             label = encoding;
             return DeclarationState::kComplete;
         }
@@ -234,7 +247,12 @@ DeclarationState ReadDeclaration(std::string_view start, std::string_view& label
         const std::size_t close = text.find_first_of(text[at] == '"' ? "\"<" : "'<", at + 1);
         if (close == std::string_view::npos) return cutShort;
         if (text[close] == '<') return DeclarationState::kNone;
-        if (name == "encoding") encoding = text.substr(at + 1, close - at - 1);
+        const std::string_view value = text.substr(at + 1, close - at - 1);
+        if (namesNoAscii && KeepsNoAscii(value)) *namesNoAscii = true;
+        const auto* known = std::find(std::begin(kNames) + allowedFrom, std::end(kNames), name);
+        allowed = allowed && known != std::end(kNames);
+        if (allowed) allowedFrom = static_cast<std::size_t>(known - std::begin(kNames)) + 1;
+        if (name == "encoding") encoding = value;
         at = close + 1;
     }
 }

@@ -34,15 +34,22 @@ enum class DeclarationState {
     kNone,      // there is none
 };
 
+// True when label names an encoding that does not keep ASCII as ASCII (the
+// table's, or UTF-7).
+bool KeepsNoAscii(std::string_view label);
+
 // Reads the XML declaration that opens a file (after an optional UTF-8
 // byte-order mark), of which start holds the first bytes, line breaks
 // included, so a declaration may span lines. Only "<?xml", its
 // pseudo-attributes and the closing "?>" count, never text after it, and only
 // within the first kDeclarationLimit bytes. As in XML, no "<" may stand in a
-// pseudo-attribute, so a "<" past the "<?xml" ends the search at once. label
-// is set to the value of encoding="..." of a complete declaration (empty when
-// it has none).
-DeclarationState ReadDeclaration(std::string_view start, std::string_view& label);
+// pseudo-attribute, so a "<" past the "<?xml" ends the search at once, and
+// only version, encoding and standalone may stand there, in that order, each
+// once: a declaration with any other is none. label is set to the value of
+// encoding="..." of a complete declaration (empty when it has none).
+// namesNoAscii, where given, is set when any value read, of a declaration
+// honoured or not, names an encoding that does not keep ASCII.
+DeclarationState ReadDeclaration(std::string_view start, std::string_view& label, bool* namesNoAscii = nullptr);
 
 // The label of the complete declaration that opens start, or empty.
 std::string_view DeclaredLabel(std::string_view start);

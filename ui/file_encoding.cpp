@@ -91,13 +91,16 @@ FileEncoding FileEncoding::FromStart(std::string_view start) {
     FileEncoding system;
     system.decided_ = true;
     // A byte-order mark says it all, whatever a declaration after it says.
-    const std::string_view label = HasUtf8ByteOrderMark(start) ? "utf-8" : DeclaredLabel(start);
+    std::string_view label = "utf-8";
+    bool namesNoAscii = false;
+    if (!HasUtf8ByteOrderMark(start)) ReadDeclaration(start, label, &namesNoAscii);
     const KnownEncoding* known = ResolveLabel(label);
     if (!known || !known->keepsAscii) {
-        // Not used: shown in the system's code page. Where the label names
-        // an encoding that does not keep ASCII, the file may be written in
-        // it after all, and a letter may be half of a shifted character.
-        if ((known && !known->keepsAscii) || IsUtf7Label(label)) system.form_ = ByteForm::kShifting;
+        // Not used: shown in the system's code page. Where a label in the
+        // declaration, honoured or not, names an encoding that does not keep
+        // ASCII, the file may be written in it after all, and a letter may
+        // be half of a shifted character.
+        if (namesNoAscii) system.form_ = ByteForm::kShifting;
         return system;
     }
     std::shared_ptr<const EncodingConverter> converter = OpenConverter(*known);
@@ -113,12 +116,11 @@ FileEncoding FileEncoding::FromStart(std::string_view start) {
     return encoding;
 }
 
-void FileEncoding::NoteLine(std::string_view line) {
+void FileEncoding::NoteLine(std::string_view line, std::string_view lineBreak) {
     notUtf8_ = notUtf8_ || !IsValidUtf8(line);
     if (decided_) return;
-    // The lines as the editor writes them, each ended by CR LF; never more
-    // than the declaration may take.
-    start_.append(line.substr(0, kDeclarationLimit - start_.size())).append("\r\n");
+    // The file's bytes as they are; never more than the declaration may take.
+    start_.append(line.substr(0, kDeclarationLimit - start_.size())).append(lineBreak);
     if (start_.size() > kDeclarationLimit) start_.resize(kDeclarationLimit);
     std::string_view label;
     if (!HasUtf8ByteOrderMark(start_) && ReadDeclaration(start_, label) == DeclarationState::kOpen) return;

@@ -7,7 +7,9 @@
 // as its ASCII bytes; otherwise the system's code page is used, as without a
 // declaration. A declared encoding that shifts into characters made of ASCII
 // bytes (ISO-2022-JP, HZ, UTF-7, ...) is not used, and then no letter of any
-// name is folded: J A and J a may be two characters of one run.
+// name is folded: J A and J a may be two characters of one run. So too where
+// such a label stands in a declaration that is not honoured (one that
+// repeats its encoding, say): the file may still be written in it.
 #pragma once
 
 #include "unit_fields.h"
@@ -28,17 +30,18 @@ public:
     // breaks included), where it is usable.
     static FileEncoding FromStart(std::string_view start);
 
-    // Called with every line of the file, in order from the first, before
-    // the line is decoded. Until the declaration is complete (or known to be
-    // absent) the system's code page stands; a line that holds a "<" past
-    // the "<?xml" settles it (see ReadDeclaration), so no name is ever listed
-    // before the code page is known.
+    // Called with every line of the file, in order from the first, and the
+    // line break that ended it in the file, before the line is decoded.
+    // Until the declaration is complete (or known to be absent) the system's
+    // code page stands; a line that holds a "<" past the "<?xml" settles it
+    // (see ReadDeclaration), so no name is ever listed before the code page
+    // is known.
     // In a file that is not valid UTF-8 no byte after a byte from 0x81 up is
     // ever folded, whatever the file declares or the system's code page is:
     // its bytes may be of a double-byte code page, mislabelled or not
     // labelled, and two names that differ only in a second byte must never be
     // taken for one.
-    void NoteLine(std::string_view line);
+    void NoteLine(std::string_view line, std::string_view lineBreak);
 
     QString Decode(std::string_view bytes) const;
     // The bytes of text. When the code page cannot write one of its

@@ -114,6 +114,22 @@ TEST(SaveReplacement, KeepsPermissionsAndFollowsLinks) {
     EXPECT_EQ(ReadBytes(target).substr(0, 22), "    <ATTACK>9</ATTACK>");
 }
 
+TEST(SaveReplacement, ReportsAFailedFolderSyncButNotAFolderThatCannotBeSynced) {
+    for (const int fault : {EIO, EINVAL}) {
+        RulesFolder rules;
+        RulesDocument doc = rules.Loaded();
+        doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+        SwapFaultsFor faults({fault});
+        std::string error;
+        auto failure = RulesDocument::SaveFailure::kFileUnchanged;
+        EXPECT_EQ(doc.Save({}, error, &failure), fault == EINVAL);
+        EXPECT_EQ(error, fault == EIO ? rules.file + ": the new file is in place but may not be on disk yet: the "
+                                                     "folder sync failed (Input/output error)" : "");
+        EXPECT_EQ(failure, fault == EIO ? RulesDocument::SaveFailure::kMayNotBeOnDisk : RulesDocument::SaveFailure{});
+        EXPECT_EQ(ReadBytes(rules.file), "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n");
+    }
+}
+
 // A child that holds the writer's lock on path, as a save under way in
 // another process (or PID namespace) does, until it is killed.
 pid_t HoldWriterLock(const std::string& path) {

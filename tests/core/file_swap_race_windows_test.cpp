@@ -59,16 +59,16 @@ TEST_P(TwoEditors, TheSecondSaveSurvivesAndBothMessagesAreTrue) {
         EXPECT_FALSE(Exists(rules.file));
         bSaved = b.Save({}, bError);
     };
-    bool aUnchanged = false;
+    auto aFailure = RulesDocument::SaveFailure::kFileUnchanged;
     std::string aError;
     bool aSaved = true;
     {
         SwapFaultsFor hook(faults);
-        aSaved = a.Save({}, aError, &aUnchanged);
+        aSaved = a.Save({}, aError, &aFailure);
     }
     ASSERT_TRUE(bSaved) << bError;
     EXPECT_FALSE(aSaved);
-    EXPECT_TRUE(aUnchanged) << aError;
+    EXPECT_EQ(aFailure, RulesDocument::SaveFailure::kFileUnchanged) << aError;
     EXPECT_EQ(ReadBytes(rules.file), kSavedByB);
     EXPECT_EQ(aError.find(rules.file + ": the save did not land"), 0u) << aError;
     EXPECT_NE(aError.find("another program put a file under this name, which stays"), std::string::npos) << aError;

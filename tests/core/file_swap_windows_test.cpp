@@ -52,6 +52,7 @@ private:
 struct TimedSave {
     bool ok = false;
     bool unchanged = false;
+    RulesDocument::SaveFailure failure = RulesDocument::SaveFailure::kFileUnchanged;
     std::string error;
     int eventPasses = 0;
     long long ms = 0;
@@ -62,7 +63,8 @@ struct TimedSave {
                            ++eventPasses;
                            if (sink.processEvents) sink.processEvents();
                        }},
-                      error, &unchanged);
+                      error, &failure);
+        unchanged = failure == RulesDocument::SaveFailure::kFileUnchanged;
         ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count();
     }
 };
@@ -293,7 +295,7 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     RulesDocument other = rules.Loaded();  // another editor on the same folder
     doc.SetLine(0, "    <ATTACK>8</ATTACK>");
     std::unique_ptr<Holder> scanner;
-    bool unchanged = true;
+    auto failure = RulesDocument::SaveFailure::kFileUnchanged;
     std::string error;
     if (GetParam().namesTaken)
         for (int n = 0; n < 100; ++n)
@@ -308,9 +310,9 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
             scanner = std::make_unique<Holder>(temp, GetParam().share, 5000);
         };
         SwapFaultsFor hold(faults);
-        EXPECT_FALSE(doc.Save({}, error, &unchanged));
+        EXPECT_FALSE(doc.Save({}, error, &failure));
     }
-    EXPECT_FALSE(unchanged);
+    EXPECT_EQ(failure, RulesDocument::SaveFailure::kFileMissing);
     EXPECT_EQ(error.find(rules.file + ": the file could not be replaced"), 0u) << error;
     EXPECT_NE(error.find(") and is missing now; the saved lines are in "), std::string::npos) << error;
     const std::string saved = NamedAfter(error, "the saved lines are in");

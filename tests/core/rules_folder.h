@@ -42,16 +42,16 @@ inline bool LoadQuietly(RulesDocument& doc) {
     return doc.Load({}, {}, error);
 }
 
-#ifdef _WIN32
 #include "safe_file.h"
-
-#include <windows.h>
 
 // Swap faults for one test, lifted again at its end.
 struct SwapFaultsFor {
     explicit SwapFaultsFor(const safe_file::SwapFaults& faults) { safe_file::SetSwapFaultsForTesting(faults); }
     ~SwapFaultsFor() { safe_file::SetSwapFaultsForTesting({}); }
 };
+
+#ifdef _WIN32
+#include <windows.h>
 
 // Moves a file's last-write time back by so many seconds.
 inline void SetLastWrite(const std::string& path, unsigned secondsAgo) {

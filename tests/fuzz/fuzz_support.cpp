@@ -23,7 +23,8 @@ RulesDocument LoadBytes(const std::string& bytes) {
     std::FILE* out = std::fopen(doc.RulesPath().c_str(), "wb");
     if (!out || std::fwrite(bytes.data(), 1, bytes.size(), out) != bytes.size() || std::fclose(out) != 0) std::abort();
     std::string error;
-    if (!doc.Load({}, {}, error)) {
+    bool wideText = false;
+    if (!doc.Load({}, {}, error, &wideText) && !wideText) {
         std::fprintf(stderr, "load failed: %s\n", error.c_str());
         std::abort();
     }

@@ -12,5 +12,5 @@
 const std::string& FuzzFolder();
 
 // Writes bytes to the rules file and loads a document from it; aborts on a
-// failed load, which would be a fault of its own.
+// failed load but the refusal of UTF-16 or UTF-32 text (an empty document).
 RulesDocument LoadBytes(const std::string& bytes);

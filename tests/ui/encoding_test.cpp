@@ -6,8 +6,11 @@
 #include "encoding_labels.h"
 #include "file_encoding.h"
 #include "unit_records.h"
+#include "warning_box.h"
 
+#include <QDir>
 #include <QLabel>
+#include <QStringEncoder>
 #include <QtTest>
 
 #include "offscreen_noise.h"
@@ -146,6 +149,8 @@ private slots:
     void noEditOrFindReachesAnotherUnitInShiftingText_data();
     void noEditOrFindReachesAnotherUnitInShiftingText();
     void aDeclarationOverTwoLinesGivesTheCodePage();
+    void aFileOfWideCharactersIsNeitherReadNorWritten_data();
+    void aFileOfWideCharactersIsNeitherReadNorWritten();
 };
 
 void EncodingTest::everyLabelOfTheTableResolves() {
@@ -278,8 +283,10 @@ void EncodingTest::onlyAnXmlDeclarationOpeningTheFileCounts_data() {
     row("an element before the end", "<?xml version=\"1.0\"\r\n<UNITS>\r\nencoding=\"gbk\"?>", "", kNone);
     row("an element in a value", "<?xml version=\"1.0\" encoding=\"\r\n<UNITS>\"?>", "", kNone);
     row("unquoted", "<?xml version=\"1.0\" encoding=gbk?>", "", kNone);
-    row("another name", "<?xml version=\"1.0\" myencoding=\"gbk\"?>", "", kComplete);
-    row("upper case name", "<?xml version=\"1.0\" ENCODING=\"gbk\"?>", "", kComplete);
+    row("another name", "<?xml version=\"1.0\" myencoding=\"gbk\"?>", "", kNone);
+    row("upper case name", "<?xml version=\"1.0\" ENCODING=\"gbk\"?>", "", kNone);
+    row("encoding twice", "<?xml version=\"1.0\" encoding=\"gbk\" encoding=\"big5\"?>", "", kNone);
+    row("version after encoding", "<?xml encoding=\"gbk\" version=\"1.0\"?>", "", kNone);
 }
 
 void EncodingTest::onlyAnXmlDeclarationOpeningTheFileCounts() {
@@ -381,8 +388,14 @@ void EncodingTest::noEditOrFindReachesAnotherUnitInShiftingText_data() {
     QTest::newRow("iso-2022-jp") << QByteArray::fromStdString(Declaration("iso-2022-jp")) << jis << QString();
     QTest::newRow("hz-gb-2312") << QByteArray::fromStdString(Declaration("hz-gb-2312")) << hz
                                 << QStringLiteral("~{Ja");
-    QTest::newRow("utf-7") << QByteArray::fromStdString(Declaration("utf-7")) << QByteArrayList{"+UAA-", "+UaA-"}
-                           << QStringLiteral("+Ua");  // 倀, 冠
+    const QByteArrayList utf7{"+UAA-", "+UaA-"};  // 倀, 冠
+    QTest::newRow("utf-7") << QByteArray::fromStdString(Declaration("utf-7")) << utf7 << QStringLiteral("+Ua");
+    // Within the first 1,024 bytes as the file has them, not as a save would write them.
+    QTest::newRow("utf-7 past bare CRs") << "<?xml version=\"1.0\"" + QByteArray(500, '\r') + " encoding=\"utf-7\"?>"
+                                         << utf7 << QStringLiteral("+Ua");
+    // Not honoured, but a file they label may still be in UTF-7.
+    QTest::newRow("utf-7 then utf-8") << QByteArray("<?xml version=\"1.0\" encoding=\"utf-7\" encoding=\"utf-8\"?>")
+                                      << utf7 << QStringLiteral("+Ua");
     // Not declared: the names' own bytes open the runs.
     QTest::newRow("ESC") << QByteArray("<?xml version=\"1.0\"?>") << jis << QString();
     QTest::newRow("~{") << QByteArray("<UNITS>") << hz << QStringLiteral("~{Ja");
@@ -401,7 +414,7 @@ void EncodingTest::noEditOrFindReachesAnotherUnitInShiftingText() {
     editor.save();
     std::vector<std::string> typed = lines;
     typed[AttackLine(1)] = "    <ATTACK>701</ATTACK>";
-    QCOMPARE(Bytes(ReadBytes(editor.file())), Bytes(CrlfBytes(typed)));
+    QCOMPARE(Bytes(ReadBytes(editor.file())), Bytes(CrlfBytes(typed)).replace("\r\n", "\r").replace("\r", "\r\n"));
 
     if (find.isEmpty()) return;
     editor.click(0);
@@ -409,7 +422,7 @@ void EncodingTest::noEditOrFindReachesAnotherUnitInShiftingText() {
     QTest::mouseClick(findBox, Qt::LeftButton);
     QTest::keyClicks(findBox, find);
     QCOMPARE(editor.form->windowTitle(), QStringLiteral("1"));
-    QCOMPARE(editor.form->typeLine(), long(AttackLine(1) + 49));
+    QCOMPARE(editor.line(editor.form->typeLine()), lines[AttackLine(1) + 49]);
 }
 
 void EncodingTest::aDeclarationOverTwoLinesGivesTheCodePage() {
@@ -425,6 +438,33 @@ void EncodingTest::aDeclarationOverTwoLinesGivesTheCodePage() {
     TypeThroughInputMethod(findBox, QStringLiteral("統"));
     QCOMPARE(editor.form->windowTitle(), QStringLiteral("1"));
     QCOMPARE(editor.get<QLabel>("lbUnitName")->text(), QStringLiteral("統"));
+}
+
+void EncodingTest::aFileOfWideCharactersIsNeitherReadNorWritten_data() {
+    QTest::addColumn<int>("encoding");  // QStringConverter::Encoding
+    QTest::addColumn<int>("flags");  // QStringConverter::Flags: with a byte-order mark or not
+    using Converter = QStringConverter;
+    for (const auto form : {Converter::Utf16LE, Converter::Utf16BE, Converter::Utf32LE, Converter::Utf32BE})
+        for (const auto flag : {Converter::Flag::WriteBom, Converter::Flag::Default})
+            QTest::addRow("%s%s", Converter::nameForEncoding(form), int(flag) ? ", mark" : "") << int(form) << int(flag);
+}
+
+void EncodingTest::aFileOfWideCharactersIsNeitherReadNorWritten() {
+    QFETCH(int, encoding);
+    QFETCH(int, flags);
+    QStringEncoder encode{QStringConverter::Encoding(encoding), QStringConverter::Flags(flags)};
+    const QByteArray bytes = encode(QString::fromLatin1(CrlfBytes(RulesLines(Declaration("utf-16"), kAscii.names))));
+    Editor editor(bytes.toStdString());
+    QStringList shown;
+    const auto previous = warning_box::SetHandler([&](QWidget*, const QString&, const QString& t) { shown << t; });
+    editor.read();
+    warning_box::SetHandler(previous);
+    QCOMPARE(shown.size(), 1);
+    QVERIFY(shown[0].contains(QDir::toNativeSeparators(QString::fromStdString(editor.file()))));
+    QVERIFY(shown[0].contains(QStringLiteral("UTF-16 或 UTF-32")));
+    QCOMPARE(editor.get<QListWidget>("List2")->count(), 0);
+    QVERIFY(!editor.get<QPushButton>("cmdSave")->isEnabled());
+    QCOMPARE(Bytes(ReadBytes(editor.file())), bytes);
 }
 
 QTEST_MAIN(EncodingTest)
