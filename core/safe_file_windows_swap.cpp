@@ -202,9 +202,11 @@ private:
         return ReplaceKeepingTheName(error);
     }
 
-    // This save has the turn: where the rules name is empty after a failed
-    // ReplaceFileW, this save emptied it, and every other backup is a
-    // leftover, so that at most one pairs with a new file: this one.
+    // This save has the turn: every other backup is a leftover, so that at
+    // most one pairs with a new file, this one; and where the rules name is
+    // empty after a failed ReplaceFileW, this save emptied it. Where the name
+    // still has a file, the old file kept it; a backup beside it is a copy
+    // (Wine copies the old file to the backup name first).
     Step ReplaceKeepingTheName(DWORD& error) {
         if (!Exists(wideTarget_)) {
             if (MoveToFreeName(wideTemp_, wideTarget_, error)) return Step::kDone;
@@ -215,7 +217,7 @@ private:
             ::DeleteFileW(wideBackup_.c_str());
             return Step::kDone;
         }
-        return Exists(wideBackup_) ? GiveTheNameBack() : Step::kFailed;
+        return Exists(wideTarget_) || !Exists(wideBackup_) ? Step::kFailed : GiveTheNameBack();
     }
 
     // The old file is at the backup name: back to its name, as a second name
