@@ -103,7 +103,8 @@ safe_file::SwapFaults WithoutOneStepRename() {
 
 enum class Held { kRulesFile, kNewFile, kSwapTurn };
 const char* const kHeldNames[] = {"RulesFile", "NewFile", "SwapTurn"};
-const std::string kAnotherSaving = "another editor is saving this file; it is left as it was, save again once that is done";
+const std::string kAnotherSaving =
+    "another editor is saving this file; it is left as it was, save again once that is done";
 enum class Swap { kOneStepRename, kReplaceFile };
 
 // The rules file held from before the save, or the new file from the moment
@@ -118,8 +119,9 @@ protected:
     TimedSave SaveWhileHeld(DWORD holdMs) {
         const Held held = std::get<0>(GetParam());
         if (held == Held::kRulesFile) holder_ = std::make_unique<Holder>(rules_.file, FILE_SHARE_READ, holdMs);
-        if (held == Held::kSwapTurn) WriteBytes(rules_.folder / "data/.unitrules.xml.lock", "");  // another editor's
-        if (held == Held::kSwapTurn) holder_ = std::make_unique<Holder>(rules_.folder / "data/.unitrules.xml.lock", 0, holdMs);
+        const std::string turn = rules_.folder / "data/.unitrules.xml.lock";  // another editor's
+        if (held == Held::kSwapTurn) WriteBytes(turn, "");
+        if (held == Held::kSwapTurn) holder_ = std::make_unique<Holder>(turn, 0, holdMs);
         safe_file::SwapFaults faults =
             std::get<1>(GetParam()) == Swap::kReplaceFile ? WithoutOneStepRename() : safe_file::SwapFaults{};
         faults.swapBegins = [this, holdMs](const std::string& temp) {
