@@ -33,9 +33,9 @@ public:
     // True when a regular file exists at RulesPath.
     bool Exists() const;
 
-    // Called before Exists() at start-up: where a save was cut short with the
-    // old file under its backup name and no file under RulesPath (Windows),
-    // gives the newest backup no editor holds its name back. True when it did.
+    // Called before Exists() at start-up: where a save was cut short between
+    // the two renames of its swap, with no file under RulesPath (Windows),
+    // gives the old file its name back. True when it did.
     bool RestoreInterruptedSave() const;
 
     // Replaces the lines by the file's lines. A line ends at CR or CRLF; the

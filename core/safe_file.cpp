@@ -11,10 +11,6 @@ using namespace platform;
 
 constexpr std::size_t kWriteChunk = 1 << 20;
 
-std::string TempPrefix(const std::string& target) {
-    return "." + target.substr(target.find_last_of(kPathSeparator) + 1) + ".saving-";
-}
-
 // Removes what saves that were killed part-way left behind: temporary files
 // of this target that no writer holds any more. A save still under way, in
 // this process or any other, holds its file and keeps it.
@@ -27,6 +23,10 @@ void RemoveAbandonedTemporaries(const std::string& target) {
 }
 
 }  // namespace
+
+std::string platform::TempPrefix(const std::string& target) {
+    return "." + target.substr(target.find_last_of(kPathSeparator) + 1) + ".saving-";
+}
 
 bool IsRegularFile(const std::string& path) { return platform::IsRegularFile(path); }
 
@@ -111,6 +111,14 @@ bool Replacement::Commit() {
     if (failed_ || !open_) return false;
     if (!FlushBuffer()) return false;
     std::string reason, oldCopy;
+    // Taken while the new file is still held, so that no save that has the
+    // turn takes it for a leftover.
+    Handle turn = kNoHandle;
+    if (!TakeSwapTurn(target_, whileWaiting_, turn, reason)) return Fail(reason);
+    const struct TurnEnd {
+        Handle turn;
+        ~TurnEnd() { EndSwapTurn(turn); }
+    } turnEnd{turn};
     open_ = false;  // SwapIn closes the handle, whatever happens
     switch (SwapIn(FromStored(handle_), temp_, target_, exists_, whileWaiting_, reason, oldCopy)) {
     case SwapOutcome::kReplaced:

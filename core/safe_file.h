@@ -33,12 +33,14 @@ std::FILE* OpenForReading(const std::string& path, std::string& reason);
 // The size of an open file in bytes, 0 when the system cannot tell.
 std::uint64_t SizeOf(std::FILE* file);
 
-// Where no file has path's name and a save that was cut short left the old
-// file under a backup name beside it (Windows), gives the newest backup that
-// no writer holds the name back, never over a file. True when it did. While
-// the newest backup is held (another editor's save has the old file aside),
-// waits up to two seconds for that save to give the name back. A rename
-// replaces in one step on POSIX: no save leaves the name empty there.
+// Where a save was cut short between the two renames of its swap (Windows),
+// the rules name is empty, the old file has its backup name and the new
+// file its temporary name with the same ending: gives the old file its name
+// back, never over a file. True when it did. A backup alone is no reason: a
+// rules file missing beside it was removed. Waits for a save under way to
+// end, as saves wait for each other (a link is looked at beside its
+// target). A rename replaces in one step on POSIX: no save leaves the name
+// empty there.
 #ifdef _WIN32
 bool RestoreInterruptedSave(const std::string& path);
 #else
@@ -55,9 +57,12 @@ inline bool RestoreInterruptedSave(const std::string&) { return false; }
 // file. Where another program put a file under the name while the old one
 // was away (Windows), that file stays, the save fails and reason() names
 // the old file's backup. Otherwise, if the writer is destroyed without a
-// successful Commit, the temporary file is removed. A file that another
-// program holds for a moment (Windows) is tried again for about two seconds,
-// calling whileWaiting meanwhile, but only while the old file has its name.
+// successful Commit, the temporary file is removed. Saves of one file swap
+// in turn (Windows): Commit waits while another editor's save swaps, calling
+// whileWaiting, and fails after ten seconds, saying that another editor is
+// saving the file. A file that another program holds for a moment (Windows)
+// is tried again for about two seconds, calling whileWaiting meanwhile, but
+// only while the old file has its name.
 // A link to the file is followed, so the link's target is replaced and the
 // link stays; a link that cannot be followed is an error. The writer holds a
 // lock on its temporary file while it writes; a successful Commit removes the

@@ -26,6 +26,10 @@ std::string ErrnoReason(int error);
 // The folder part of path ("." when there is none).
 std::string FolderOf(const std::string& path);
 
+// What the name of a save's new file begins with, in the target's folder
+// (".unitrules.xml.saving-"); the process id and a number follow.
+std::string TempPrefix(const std::string& target);
+
 // The file a save of path must replace: links are followed, so the link
 // stays a link and its target gets the new lines. Fails when path is a link
 // whose target cannot be found.
@@ -50,6 +54,14 @@ bool CreateLocked(const std::string& path, Handle& handle, bool& taken, std::str
 bool KeepOwnerAndMode(Handle handle, const std::string& target, std::string& reason);
 
 bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& written, std::string& reason);
+
+// One swap of target at a time, across processes (Windows): a save takes
+// the turn while it still holds its new file and ends it once the leftovers
+// are settled. While another save has it, waits, calling whileWaiting, and
+// after a while fails, saying so. A POSIX rename needs no turn.
+bool TakeSwapTurn(const std::string& target, const std::function<void()>& whileWaiting, Handle& turn,
+                  std::string& reason);
+void EndSwapTurn(Handle turn);
 
 enum class SwapOutcome {
     kReplaced,
@@ -83,9 +95,7 @@ long ProcessId();
 void ForEachEntry(const std::string& folder, const std::function<void(const std::string& name)>& visit);
 
 // Removes path when no writer holds its lock: a save that was killed, in any
-// process, container or machine that shares the folder. On Windows, where a
-// writer lets go of its file for the last moments of a save, the file must
-// also have been untouched for a while.
+// process, container or machine that shares the folder.
 void RemoveIfAbandoned(const std::string& path);
 
 }  // namespace safe_file::platform

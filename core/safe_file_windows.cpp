@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <sys/stat.h>
 #include <windows.h>
@@ -19,12 +20,6 @@ namespace platform {
 const Handle kNoHandle = INVALID_HANDLE_VALUE;
 std::intptr_t ToStored(Handle handle) { return reinterpret_cast<std::intptr_t>(handle); }
 Handle FromStored(std::intptr_t stored) { return reinterpret_cast<Handle>(stored); }
-
-namespace {
-
-constexpr ULONGLONG kStaleTicks = 30ull * 10'000'000;  // 30 seconds in 100 ns
-
-}  // namespace
 
 std::wstring Wide(const std::string& utf8) {
     if (utf8.empty()) return {};
@@ -118,6 +113,36 @@ bool ResolveLinks(const std::string& path, std::string& resolved, std::string& r
     else if (final.rfind(L"\\\\?\\", 0) == 0) final = final.substr(4);
     resolved = Utf8(final.data(), final.size());
     return true;
+}
+
+// The file a save of path replaces; for a link whose target is missing (a
+// swap cut short has it under its backup name), the path the link names.
+std::string LinkTarget(const std::string& path) {
+    std::string resolved, reason;
+    if (ResolveLinks(path, resolved, reason)) return resolved;
+    const HANDLE link = ::CreateFileW(LongPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (link == INVALID_HANDLE_VALUE) return path;
+    std::vector<char> data(MAXIMUM_REPARSE_DATA_BUFFER_SIZE);
+    DWORD size = 0;
+    const bool read = ::DeviceIoControl(link, FSCTL_GET_REPARSE_POINT, nullptr, 0, data.data(), DWORD(data.size()),
+                                        &size, nullptr);
+    ::CloseHandle(link);
+    struct SymbolicLink {  // the head of a symbolic link's reparse data
+        ULONG tag;
+        USHORT length, reserved, nameOffset, nameLength, printOffset, printLength;
+        ULONG flags;
+    } head{};
+    if (!read || size < sizeof head) return path;
+    std::memcpy(&head, data.data(), sizeof head);
+    if (head.tag != IO_REPARSE_TAG_SYMLINK || head.printLength == 0 ||
+        sizeof head + head.printOffset + head.printLength > size)
+        return path;
+    const std::string named =
+        Utf8(reinterpret_cast<const wchar_t*>(data.data() + sizeof head + head.printOffset), head.printLength / 2);
+    constexpr ULONG kRelative = 1;
+    return (head.flags & kRelative) ? FolderOf(path) + kPathSeparator + named : named;
 }
 
 // Directories do not count, nor do files marked hidden or system.
@@ -246,29 +271,20 @@ void ForEachEntry(const std::string& folder, const std::function<void(const std:
     ::FindClose(search);
 }
 
-// A writer's handle shares nothing, so this open fails while it writes; a
-// file written to within the last seconds may be between the writer's close
-// and its rename, or waiting for a retried move, and is left alone.
+// A writer's handle shares nothing, so this open fails while it writes, and
+// a writer holds its file until it has the swap turn, under which leftovers
+// are removed: a file that opens here was left by a save that was killed.
+// A read-only one is the only copy of a save that could not be swapped in
+// (KeepAside): never removed.
 void RemoveIfAbandoned(const std::string& path) {
     const HANDLE file = ::CreateFileW(LongPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES, 0, nullptr, OPEN_EXISTING,
                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
-    // A read-only leftover is the only copy of a save that could not be
-    // swapped in (KeepAside): never removed.
     FILE_BASIC_INFO basic{};
-    if (!::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) ||
-        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
-        ::CloseHandle(file);
-        return;
-    }
-    FILETIME written{}, now{};
-    ::GetSystemTimeAsFileTime(&now);
-    if (::GetFileTime(file, nullptr, nullptr, &written)) {
-        const auto ticks = [](const FILETIME& t) { return (ULONGLONG(t.dwHighDateTime) << 32) | t.dwLowDateTime; };
-        if (ticks(now) > ticks(written) + kStaleTicks) {
-            FILE_DISPOSITION_INFO disposition{TRUE};
-            ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
-        }
+    if (::GetFileInformationByHandleEx(file, FileBasicInfo, &basic, sizeof basic) &&
+        !(basic.FileAttributes & FILE_ATTRIBUTE_READONLY)) {
+        FILE_DISPOSITION_INFO disposition{TRUE};
+        ::SetFileInformationByHandle(file, FileDispositionInfo, &disposition, sizeof disposition);
     }
     ::CloseHandle(file);
 }

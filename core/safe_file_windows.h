@@ -21,9 +21,10 @@ bool Exists(const std::wstring& path);
 // What the name of the old file's backup during a swap begins with, in the
 // target's folder (".unitrules.xml.replaced-").
 std::string BackupPrefix(const std::string& target);
-// Removes the backups of target that no save holds any more and that are no
-// newer than target: a save holds its old file from before it gets the
-// backup name until it is gone.
+// Under the swap turn: removes every backup of target, where target is there.
 void RemoveAbandonedBackups(const std::string& target);
+// The file a save of path replaces, also where path is a link to a file that
+// is missing now.
+std::string LinkTarget(const std::string& path);
 
 }  // namespace safe_file::platform

@@ -1,8 +1,9 @@
-// The swap of a Windows save. Where the file system renames over a file in
-// one step, the new file is renamed over the old one and the name is never
-// empty. Elsewhere ReplaceFileW moves the old file to a backup name first;
-// when it fails after that, the old file gets its name back at once, never
-// over another file, before anything is waited for or tried again.
+// The swap of a Windows save, one at a time across editors. Where the file
+// system renames over a file in one step, the new file is renamed over the
+// old one and the name is never empty. Elsewhere ReplaceFileW moves the old
+// file to a backup name first; when it fails after that, the old file gets
+// its name back at once, never over another file, before anything is waited
+// for or tried again.
 #include "safe_file_windows.h"
 
 #include "safe_file.h"
@@ -28,6 +29,9 @@ constexpr int kBusyRetries = int(sizeof kBusyPausesMs / sizeof kBusyPausesMs[0])
 // Where the system renames over no open file, the first tries (300 ms)
 // wait for the others to let go before ReplaceFileW moves the old file aside.
 constexpr int kRenameOnlyTries = 3;
+// Another editor's swap takes milliseconds, up to two seconds where a file
+// is busy; one that keeps the turn longer than this is stuck.
+constexpr ULONGLONG kTurnWaitMs = 10000;
 
 // FILE_RENAME_INFO as Windows 10 1607 and later define it, and the class and
 // flags of the rename that replaces in one step even a file others have open
@@ -133,8 +137,6 @@ bool IsBusy(DWORD error, const std::wstring& target) {
     case ERROR_UNABLE_TO_MOVE_REPLACEMENT:
     case ERROR_UNABLE_TO_MOVE_REPLACEMENT_2:
         return true;
-    case ERROR_FILE_NOT_FOUND:  // another save had the old file aside that moment
-        return true;
     case ERROR_ACCESS_DENIED: {
         const DWORD attributes = ::GetFileAttributesW(target.c_str());
         return attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_READONLY);
@@ -154,39 +156,18 @@ void Pause(DWORD ms, const std::function<void()>& whileWaiting) {
     }
 }
 
-// A name beside target that no file has, for the old file while it is
-// replaced: BackupPrefix, this process's id and a number.
-std::string UnusedBackupName(const std::string& target) {
-    const std::string base = FolderOf(target) + kPathSeparator + BackupPrefix(target) + std::to_string(ProcessId()) + "-";
-    for (int attempt = 0;; ++attempt) {
-        const std::string name = base + std::to_string(attempt);
-        if (!Exists(LongPath(name))) return name;
-    }
-}
-
-// True when path names the file open as held (false without a handle): the
-// old file still has its name, whatever else a failed ReplaceFileW left.
-bool IsFileAt(HANDLE held, const std::wstring& path) {
-    if (held == INVALID_HANDLE_VALUE) return false;
-    const HANDLE there = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       0, nullptr);
-    if (there == INVALID_HANDLE_VALUE) return false;
-    BY_HANDLE_FILE_INFORMATION a{}, b{};
-    const bool same = ::GetFileInformationByHandle(held, &a) && ::GetFileInformationByHandle(there, &b) &&
-                      a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-                      a.nFileIndexLow == b.nFileIndexLow;
-    ::CloseHandle(there);
-    return same;
-}
-
 enum class Step { kDone, kFailed, kNameTaken, kOnlyCopy };
 
 // One swap, tried again as long as the old file has its name.
 class Swap {
 public:
+    // The backup's name ends as the new file's does: a start that finds both
+    // knows they are the two halves of one swap.
     Swap(const std::string& temp, const std::string& target)
-        : target_(target), wideTemp_(LongPath(temp)), wideTarget_(LongPath(target)) {}
+        : target_(target),
+          backup_(FolderOf(target) + kPathSeparator + BackupPrefix(target) +
+                  temp.substr(temp.find_last_of("\\/") + 1 + TempPrefix(target).size())),
+          wideTemp_(LongPath(temp)), wideTarget_(LongPath(target)), wideBackup_(LongPath(backup_)) {}
 
     // One try. After kFailed the old file has its name (or there was none)
     // and error says why; after kNameTaken and kOnlyCopy backup() holds it.
@@ -221,50 +202,44 @@ private:
         return ReplaceKeepingTheName(error);
     }
 
+    // This save has the turn: every other backup is a leftover, so that at
+    // most one pairs with a new file, this one; and where the rules name is
+    // empty after a failed ReplaceFileW, this save emptied it. Where the name
+    // still has a file, the old file kept it; a backup beside it is a copy
+    // (Wine copies the old file to the backup name first).
     Step ReplaceKeepingTheName(DWORD& error) {
         if (!Exists(wideTarget_)) {
             if (MoveToFreeName(wideTemp_, wideTarget_, error)) return Step::kDone;
             if (!NameTaken(error)) return Step::kFailed;
         }
-        backup_ = UnusedBackupName(target_);
-        const std::wstring wideBackup = LongPath(backup_);
-        // Held by this save through its time under the backup name, so that
-        // no other save takes it for a leftover; it shares everything.
-        const HANDLE hold = ::CreateFileW(wideTarget_.c_str(), FILE_READ_DATA | SYNCHRONIZE,
-                                          FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                          OPEN_EXISTING, 0, nullptr);
-        Step step = Step::kFailed;
-        if (Replace(wideTarget_, wideTemp_, wideBackup, error)) {
-            ::DeleteFileW(wideBackup.c_str());
-            step = Step::kDone;
-        } else if (Exists(wideBackup) && !IsFileAt(hold, wideTarget_)) {
-            step = GiveTheNameBack(wideBackup);
+        RemoveAbandonedBackups(target_);
+        if (Replace(wideTarget_, wideTemp_, wideBackup_, error)) {
+            ::DeleteFileW(wideBackup_.c_str());
+            return Step::kDone;
         }
-        if (hold != INVALID_HANDLE_VALUE) ::CloseHandle(hold);
-        return step;
+        return Exists(wideTarget_) || !Exists(wideBackup_) ? Step::kFailed : GiveTheNameBack();
     }
 
     // The old file is at the backup name: back to its name, as a second name
     // where it cannot be moved, or else the new file in; never over a file.
-    Step GiveTheNameBack(const std::wstring& wideBackup) {
+    Step GiveTheNameBack() {
         DWORD error = 0;
-        if (MoveToFreeName(wideBackup, wideTarget_, error)) return Step::kFailed;
+        if (MoveToFreeName(wideBackup_, wideTarget_, error)) return Step::kFailed;
         if (NameTaken(error)) return Step::kNameTaken;
-        if (LinkToFreeName(wideBackup, wideTarget_, error)) {
-            ::DeleteFileW(wideBackup.c_str());  // or a later save removes it
+        if (LinkToFreeName(wideBackup_, wideTarget_, error)) {
+            ::DeleteFileW(wideBackup_.c_str());  // or a later save removes it
             return Step::kFailed;
         }
         if (NameTaken(error)) return Step::kNameTaken;
         if (MoveToFreeName(wideTemp_, wideTarget_, error)) {
-            ::DeleteFileW(wideBackup.c_str());
+            ::DeleteFileW(wideBackup_.c_str());
             return Step::kDone;
         }
         return NameTaken(error) ? Step::kNameTaken : Step::kOnlyCopy;
     }
 
-    std::string target_;
-    std::wstring wideTemp_, wideTarget_;
-    std::string backup_;
+    std::string target_, backup_;
+    std::wstring wideTemp_, wideTarget_, wideBackup_;
     bool posixRename_ = true;
     bool plainRename_ = true;
 };
@@ -292,8 +267,6 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
             return SwapOutcome::kReplaced;
         case Step::kNameTaken:
         case Step::kOnlyCopy: {
-            // Told as things are now: when saves meet, another save may have
-            // filled the name since, or removed a backup it found superseded.
             reason = SystemReason(error);
             if (Exists(LongPath(swap.backup()))) oldCopy = swap.backup();
             const bool taken = step == Step::kNameTaken || Exists(wideTarget);
@@ -308,6 +281,35 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
         }
         Pause(kBusyPausesMs[attempt], whileWaiting);
     }
+}
+
+// The turn is a file beside the target that one handle at a time may have
+// open: it shares nothing, and it goes when its holder closes it or dies, so
+// a save that was killed never keeps the others waiting, and no second
+// holder can open it while the first has it.
+bool TakeSwapTurn(const std::string& target, const std::function<void()>& whileWaiting, Handle& turn,
+                  std::string& reason) {
+    const std::wstring lock =
+        LongPath(FolderOf(target) + kPathSeparator + "." + target.substr(target.find_last_of("\\/") + 1) + ".lock");
+    const ULONGLONG until = ::GetTickCount64() + kTurnWaitMs;
+    for (;;) {
+        turn = ::CreateFileW(lock.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+        if (turn != INVALID_HANDLE_VALUE) return true;
+        // Denied, too, for the moment the last holder's file is being deleted.
+        const DWORD error = ::GetLastError();
+        const bool held = error == ERROR_SHARING_VIOLATION;
+        if ((!held && error != ERROR_ACCESS_DENIED) || ::GetTickCount64() >= until) {
+            reason = held ? "another editor is saving this file; it is left as it was, save again once that is done"
+                          : SystemReason(error);
+            return false;
+        }
+        Pause(10, whileWaiting);
+    }
+}
+
+void EndSwapTurn(Handle turn) {
+    if (turn != INVALID_HANDLE_VALUE) ::CloseHandle(turn);
 }
 
 std::string KeepAside(const std::string& temp, const std::string& target) {

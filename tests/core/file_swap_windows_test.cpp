@@ -103,11 +103,15 @@ safe_file::SwapFaults WithoutOneStepRename() {
 
 // --- a file held for a moment, or for long --------------------------------
 
-enum class Held { kRulesFile, kNewFile };
+enum class Held { kRulesFile, kNewFile, kSwapTurn };
+const char* const kHeldNames[] = {"RulesFile", "NewFile", "SwapTurn"};
+const std::string kAnotherSaving =
+    "another editor is saving this file; it is left as it was, save again once that is done";
 enum class Swap { kOneStepRename, kReplaceFile };
 
 // The rules file held from before the save, or the new file from the moment
-// its swap begins, for holdMs; replaced in one step or by ReplaceFileW.
+// its swap begins, or the swap turn by another editor, for holdMs; replaced
+// in one step or by ReplaceFileW.
 class BusyFile : public ::testing::TestWithParam<std::tuple<Held, Swap>> {
 protected:
     void SetUp() override {
@@ -117,6 +121,9 @@ protected:
     TimedSave SaveWhileHeld(DWORD holdMs) {
         const Held held = std::get<0>(GetParam());
         if (held == Held::kRulesFile) holder_ = std::make_unique<Holder>(rules_.file, FILE_SHARE_READ, holdMs);
+        const std::string turn = rules_.folder / "data/.unitrules.xml.lock";  // another editor's
+        if (held == Held::kSwapTurn) WriteBytes(turn, "");
+        if (held == Held::kSwapTurn) holder_ = std::make_unique<Holder>(turn, 0, holdMs);
         safe_file::SwapFaults faults =
             std::get<1>(GetParam()) == Swap::kReplaceFile ? WithoutOneStepRename() : safe_file::SwapFaults{};
         faults.swapBegins = [this, holdMs](const std::string& temp) {
@@ -146,18 +153,17 @@ TEST_P(BusyFile, HeldForAMomentTheSaveWaitsAndSucceeds) {
 }
 
 TEST_P(BusyFile, HeldLongerTheSaveReportsAndKeepsTheFile) {
-    const TimedSave save = SaveWhileHeld(10000);
+    const TimedSave save = SaveWhileHeld(60000);
     EXPECT_FALSE(save.ok);
     EXPECT_TRUE(save.unchanged);
-    EXPECT_EQ(save.error, rules_.file + ": " + SystemReason(ERROR_SHARING_VIOLATION));
+    const bool turn = std::get<0>(GetParam()) == Held::kSwapTurn;
+    EXPECT_EQ(save.error, rules_.file + ": " + (turn ? kAnotherSaving : SystemReason(ERROR_SHARING_VIOLATION)));
     EXPECT_EQ(ReadBytes(rules_.file), kOnDisk);
-    std::printf("held 10 s: the save gave up after %lld ms\n", save.ms);
+    std::printf("held long: the save gave up after %lld ms\n", save.ms);
     holder_.reset();
     // A held new file cannot be removed while it is held; the next save
-    // takes it for a leftover once it is stale.
-    if (std::get<0>(GetParam()) == Held::kNewFile) {
-        for (const auto& name : rules_.folder.Entries("data"))
-            if (name != "unitrules.xml") SetLastWrite(rules_.folder / ("data/" + name), 3600);
+    // takes it for a leftover once it is let go, and ends the turn's file.
+    if (std::get<0>(GetParam()) != Held::kRulesFile) {
         std::string error;
         ASSERT_TRUE(doc_.Save({}, error)) << error;
     }
@@ -165,10 +171,10 @@ TEST_P(BusyFile, HeldLongerTheSaveReportsAndKeepsTheFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Windows, BusyFile,
-                         ::testing::Combine(::testing::Values(Held::kRulesFile, Held::kNewFile),
+                         ::testing::Combine(::testing::Values(Held::kRulesFile, Held::kNewFile, Held::kSwapTurn),
                                             ::testing::Values(Swap::kOneStepRename, Swap::kReplaceFile)),
                          [](const auto& info) {
-                             return std::string(std::get<0>(info.param) == Held::kRulesFile ? "RulesFile" : "NewFile") +
+                             return std::string(kHeldNames[int(std::get<0>(info.param))]) +
                                     (std::get<1>(info.param) == Swap::kReplaceFile ? "ReplaceFile" : "OneStepRename");
                          });
 
@@ -325,9 +331,8 @@ TEST_P(OnlyCopy, EveryVersionStaysUnderTheNamesTheMessageGives) {
     EXPECT_EQ(ReadBytes(saved), kSaved);
     EXPECT_EQ(ReadBytes(old), kOnDisk);
 
-    // Later saves, more than 30 s on, keep the saved lines; the old file's
+    // Later saves keep the saved lines; the old file's
     // backup, held by no save, goes as a leftover once a rules file is there.
-    for (const auto& name : rules.folder.Entries("data")) SetLastWrite(rules.folder / ("data/" + name), 3600);
     ASSERT_TRUE(other.Save({}, error)) << error;
     ASSERT_TRUE(doc.Save({}, error)) << error;
     EXPECT_EQ(ReadBytes(rules.file), kSaved);
