@@ -1,17 +1,12 @@
 #!/bin/sh
-# The Linux release folder on a system without Qt and without Chinese fonts:
-# in a private mount namespace the system's Qt libraries and plugins and its
-# Chinese fonts are hidden, the tarball is unpacked, and the editor reads the
-# demo rules file, Halilis Knight is found through the find box, its build time
-# is retyped as 77 and saved, all from the keyboard. The saved file must be
-# the demo with that one line changed. Every Qt library and plugin the editor
-# has mapped, and every library the folder carries, must be the folder's, and
-# so must the Chinese font it draws with.
-#   linux_folder_test.sh TARBALL DEMO_RULES_FILE   (on an X display with a window manager)
+# The release folder where no Qt and no Chinese font is installed (hidden in a
+# private mount namespace): from the keyboard the editor reads the demo, finds
+# Halilis Knight, retypes its build time as 77 and saves; the file must be the
+# demo with that one line changed, and every Qt library, plugin and font the
+# editor mapped must be the folder's.   linux_folder_test.sh TARBALL DEMO
 set -eu
 if [ -z "${LINUX_FOLDER_TEST_HIDDEN:-}" ]; then
-    namespace=-m
-    [ "$(id -u)" -eq 0 ] || namespace=-rm
+    [ "$(id -u)" -eq 0 ] && namespace=-m || namespace=-rm
     LINUX_FOLDER_TEST_HIDDEN=1 exec unshare $namespace --propagation private "$0" "$@"
 fi
 fail() { echo "FAIL: $*"; exit 1; }
@@ -30,15 +25,13 @@ mkdir "$folder/data"
 cp "$2" "$folder/data/unitrules.xml"
 LC_ALL=C awk '/<JOB_TIME>/ && ++unit == 2 { sub(/>[^<]*</, ">77<") } { print }' "$2" >"$work/expected.xml"
 
-# Started as Steam starts programs, with the system's library folder first.
-LD_LIBRARY_PATH=$system "$folder/tarvenor-unit-editor" &
+LD_LIBRARY_PATH=$system "$folder/tarvenor-unit-editor" &  # as Steam starts programs
 editor=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$editor" | head -n 1)
 [ -n "$window" ] || fail "the editor did not start"
 xdotool windowactivate --sync "$window"
-# Tab from the first box to the find box, then Read; the focus returns to
-# the find box when the Read is over, and the window's title then shows the
-# row the typed name selects (keys typed during the Read are lost).
+# Tab to the find box, then Read; keys typed during the Read are lost, so the
+# name is typed until the title shows the row it selects.
 xdotool key Tab Tab Tab Tab Tab Tab Tab Tab alt+r
 for i in $(seq 100); do
     xdotool key ctrl+a BackSpace
@@ -46,18 +39,14 @@ for i in $(seq 100); do
     [ "$(xdotool getwindowname "$window")" = 1 ] && break
     sleep 0.1
 done
-# Back from the find box to the last box of the tab order, the build time.
-xdotool key shift+Tab ctrl+a
+xdotool key shift+Tab ctrl+a  # the build time is last in the tab order
 xdotool type 77
 xdotool key alt+s
-for i in $(seq 100); do
-    cmp -s "$work/expected.xml" "$folder/data/unitrules.xml" && break
-    sleep 0.1
-done
+for i in $(seq 100); do cmp -s "$work/expected.xml" "$folder/data/unitrules.xml" && break; sleep 0.1; done
 cmp "$work/expected.xml" "$folder/data/unitrules.xml" || fail "the saved file is not the demo with one line changed"
 
-awk '$6 ~ /^\// { print $6 }' "/proc/$editor/maps" | sort -u >"$work/maps"
 libs="$folder/tarvenor-unit-editor-libs"
+awk '$6 ~ /^\// { print $6 }' "/proc/$editor/maps" | sort -u >"$work/maps"
 while read -r path; do
     case "$path" in
         "$folder"/*) ;;
@@ -70,4 +59,3 @@ for carried in lib/libQt6Widgets.so.6 plugins/platforms/libqxcb.so lib/fonts/wqy
 done
 xdotool key alt+x
 wait "$editor" || fail "the editor exited with status $?"
-echo "the folder's editor read, edited and saved the file with the folder's Qt and font alone"
