@@ -75,6 +75,9 @@ std::string WideTextForm(std::string_view bytes) {
     if (startsCharacter && first + 1 < bytes.size() && bytes[first + 1] == '\0')
         return "UTF-16LE or UTF-32LE text without a byte-order mark";
     if (!startsCharacter && bytes[first - 1] == '\0') return "UTF-16BE or UTF-32BE text without a byte-order mark";
+    // A first character whose other half is itself a "<" or a line break.
+    if (bytes.substr(0, 1024).find('\0') != std::string_view::npos)
+        return "16- or 32-bit text without a byte-order mark (it has NUL bytes)";
     return {};
 }
 

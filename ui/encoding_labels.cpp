@@ -202,6 +202,25 @@ bool KeepsNoAscii(std::string_view label) {
 
 bool HasUtf8ByteOrderMark(std::string_view start) { return start.substr(0, 3) == "\xEF\xBB\xBF"; }
 
+namespace {
+
+// Whether any word of a declaration the XML rules reject names an encoding
+// that does not keep ASCII: the file it opens may still be in it.
+bool AnyWordKeepsNoAscii(std::string_view declaration) {
+    declaration = declaration.substr(0, declaration.find("?>"));
+    for (std::size_t at = 0; at < declaration.size();) {
+        const std::size_t end = std::min(declaration.find_first_of(" \t\r\n=\"'<>?", at), declaration.size());
+        if (KeepsNoAscii(declaration.substr(at, end - at))) return true;
+        at = end + 1;
+    }
+    return false;
+}
+
+DeclarationState ReadAttributes(std::string_view text, std::size_t at, DeclarationState cutShort,
+                                std::string_view& label, bool* namesNoAscii);
+
+}  // namespace
+
 DeclarationState ReadDeclaration(std::string_view start, std::string_view& label, bool* namesNoAscii) {
     label = {};
     if (namesNoAscii) *namesNoAscii = false;
@@ -216,7 +235,15 @@ DeclarationState ReadDeclaration(std::string_view start, std::string_view& label
     if (HasUtf8ByteOrderMark(text)) text.remove_prefix(kMark.size());
     if (IsCutShort(text, kOpen)) return cutShort;
     if (text.substr(0, kOpen.size()) != kOpen) return DeclarationState::kNone;
-    std::size_t at = kOpen.size();
+    const DeclarationState state = ReadAttributes(text, kOpen.size(), cutShort, label, namesNoAscii);
+    if (state == DeclarationState::kNone && namesNoAscii && AnyWordKeepsNoAscii(text)) *namesNoAscii = true;
+    return state;
+}
+
+namespace {
+
+DeclarationState ReadAttributes(std::string_view text, std::size_t at, DeclarationState cutShort,
+                                std::string_view& label, bool* namesNoAscii) {
     // Each pseudo-attribute is preceded by blanks: name, "=", a quoted value.
     // Past a name XML does not allow there the values are still read, for
     // namesNoAscii.
@@ -256,6 +283,8 @@ DeclarationState ReadDeclaration(std::string_view start, std::string_view& label
         at = close + 1;
     }
 }
+
+}  // namespace
 
 std::string_view DeclaredLabel(std::string_view start) {
     std::string_view label;

@@ -396,6 +396,8 @@ void EncodingTest::noEditOrFindReachesAnotherUnitInShiftingText_data() {
     // Not honoured, but a file they label may still be in UTF-7.
     QTest::newRow("utf-7 then utf-8") << QByteArray("<?xml version=\"1.0\" encoding=\"utf-7\" encoding=\"utf-8\"?>")
                                       << utf7 << QStringLiteral("+Ua");
+    QTest::newRow("utf-7 after a bare value") << QByteArray("<?xml version=1.0 encoding=\"utf-7\"?>") << utf7
+                                              << QStringLiteral("+Ua");
     // Not declared: the names' own bytes open the runs.
     QTest::newRow("ESC") << QByteArray("<?xml version=\"1.0\"?>") << jis << QString();
     QTest::newRow("~{") << QByteArray("<UNITS>") << hz << QStringLiteral("~{Ja");
@@ -443,17 +445,22 @@ void EncodingTest::aDeclarationOverTwoLinesGivesTheCodePage() {
 void EncodingTest::aFileOfWideCharactersIsNeitherReadNorWritten_data() {
     QTest::addColumn<int>("encoding");  // QStringConverter::Encoding
     QTest::addColumn<int>("flags");  // QStringConverter::Flags: with a byte-order mark or not
+    QTest::addColumn<QString>("first");  // text before the declaration
     using Converter = QStringConverter;
     for (const auto form : {Converter::Utf16LE, Converter::Utf16BE, Converter::Utf32LE, Converter::Utf32BE})
         for (const auto flag : {Converter::Flag::WriteBom, Converter::Flag::Default})
-            QTest::addRow("%s%s", Converter::nameForEncoding(form), int(flag) ? ", mark" : "") << int(form) << int(flag);
+            QTest::addRow("%s%s", Converter::nameForEncoding(form), int(flag) ? ", mark" : "")
+                << int(form) << int(flag) << QString();
+    // 上 is 0A 4E: a line feed without a NUL beside it.
+    QTest::newRow("UTF-16LE opening with 上") << int(Converter::Utf16LE) << 0 << QStringLiteral("上");
 }
 
 void EncodingTest::aFileOfWideCharactersIsNeitherReadNorWritten() {
     QFETCH(int, encoding);
     QFETCH(int, flags);
+    QFETCH(QString, first);
     QStringEncoder encode{QStringConverter::Encoding(encoding), QStringConverter::Flags(flags)};
-    const QByteArray bytes = encode(QString::fromLatin1(CrlfBytes(RulesLines(Declaration("utf-16"), kAscii.names))));
+    const QByteArray bytes = encode(first + QString::fromLatin1(CrlfBytes(RulesLines(Declaration("utf-16"), kAscii.names))));
     Editor editor(bytes.toStdString());
     QStringList shown;
     const auto previous = warning_box::SetHandler([&](QWidget*, const QString&, const QString& t) { shown << t; });
