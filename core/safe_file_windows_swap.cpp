@@ -32,6 +32,7 @@ constexpr int kRenameOnlyTries = 3;
 // Another editor's swap takes milliseconds, up to two seconds where a file
 // is busy; one that keeps the turn longer than this is stuck.
 constexpr ULONGLONG kTurnWaitMs = 10000;
+constexpr ULONGLONG kDeniedWaitMs = 1000;
 
 // FILE_RENAME_INFO as Windows 10 1607 and later define it, and the class and
 // flags of the rename that replaces in one step even a file others have open
@@ -289,22 +290,33 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
 // holder can open it while the first has it.
 bool TakeSwapTurn(const std::string& target, const std::function<void()>& whileWaiting, Handle& turn,
                   std::string& reason) {
-    const std::wstring lock =
-        LongPath(FolderOf(target) + kPathSeparator + "." + target.substr(target.find_last_of("\\/") + 1) + ".lock");
-    const ULONGLONG until = ::GetTickCount64() + kTurnWaitMs;
+    const std::string lock = FolderOf(target) + kPathSeparator + "." + target.substr(target.find_last_of("\\/") + 1) +
+                             ".lock";
+    const ULONGLONG start = ::GetTickCount64();
     for (;;) {
-        turn = ::CreateFileW(lock.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
+        turn = ::CreateFileW(LongPath(lock).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (turn != INVALID_HANDLE_VALUE) return true;
-        // Denied, too, for the moment the last holder's file is being deleted.
         const DWORD error = ::GetLastError();
-        const bool held = error == ERROR_SHARING_VIOLATION;
-        if ((!held && error != ERROR_ACCESS_DENIED) || ::GetTickCount64() >= until) {
-            reason = held ? "another editor is saving this file; it is left as it was, save again once that is done"
-                          : SystemReason(error);
+        const ULONGLONG waited = ::GetTickCount64() - start;
+        if (error == ERROR_SHARING_VIOLATION && waited < kTurnWaitMs) {
+            Pause(10, whileWaiting);
+            continue;
+        }
+        if (error == ERROR_SHARING_VIOLATION) {
+            reason = "another editor is saving this file; it is left as it was, save again once that is done";
             return false;
         }
-        Pause(10, whileWaiting);
+        // Denied for the moment the last holder's file is being deleted. A
+        // lock file that cannot be made (a folder the user may not write) or
+        // stays denied (a leftover of another user's) is named.
+        if (error == ERROR_ACCESS_DENIED && waited < kDeniedWaitMs && Exists(LongPath(lock))) {
+            Pause(10, whileWaiting);
+            continue;
+        }
+        reason = "the lock file " + lock + ", by which saves take turns, cannot be opened (" + SystemReason(error) +
+                 "); the file is left as it was";
+        return false;
     }
 }
 

@@ -144,6 +144,24 @@ TEST(FailedSave, OfAReadOnlyFileKeepsFileAndLines) {
     EXPECT_EQ(ReadBytes(rules.file), "    <ATTACK>8</ATTACK>\r\n    <TYPENAME>Old</TYPENAME>\r\n");
 }
 
+// A lock file that no one can open (here a folder under its name; a leftover
+// of another user's, after a power cut, is the same) is named at once, not
+// taken for another editor's save after a long wait.
+TEST(FailedSave, WhereTheLockFileCannotBeOpenedNamesIt) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    doc.SetLine(0, "    <ATTACK>8</ATTACK>");
+    const std::string lock = rules.file.substr(0, rules.file.size() - 13) + ".unitrules.xml.lock";
+    MakeFolder(lock);
+    const ULONGLONG start = ::GetTickCount64();
+    std::string error;
+    EXPECT_FALSE(doc.Save({}, error));
+    EXPECT_LT(::GetTickCount64() - start, 5000u);
+    EXPECT_EQ(error.find(rules.file + ": the lock file " + lock + ", by which saves take turns, cannot be opened ("),
+              0u) << error;
+    EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+}
+
 // What ReplaceFileW would keep of the old file, kept by a save that renames
 // the new one over it: attributes and the access rules set on the file.
 // Wine keeps no access rules of its own on a file, nor every attribute.
