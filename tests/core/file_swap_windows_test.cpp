@@ -105,13 +105,10 @@ safe_file::SwapFaults WithoutOneStepRename() {
 
 enum class Held { kRulesFile, kNewFile, kSwapTurn };
 const char* const kHeldNames[] = {"RulesFile", "NewFile", "SwapTurn"};
-const std::string kAnotherSaving =
-    "another editor is saving this file; it is left as it was, save again once that is done";
 enum class Swap { kOneStepRename, kReplaceFile };
 
 // The rules file held from before the save, or the new file from the moment
-// its swap begins, or the swap turn by another editor, for holdMs; replaced
-// in one step or by ReplaceFileW.
+// its swap begins, for holdMs; replaced in one step or by ReplaceFileW.
 class BusyFile : public ::testing::TestWithParam<std::tuple<Held, Swap>> {
 protected:
     void SetUp() override {
@@ -121,9 +118,9 @@ protected:
     TimedSave SaveWhileHeld(DWORD holdMs) {
         const Held held = std::get<0>(GetParam());
         if (held == Held::kRulesFile) holder_ = std::make_unique<Holder>(rules_.file, FILE_SHARE_READ, holdMs);
-        const std::string turn = rules_.folder / "data/.unitrules.xml.lock";  // another editor's
+        const std::string turn = rules_.folder / "data/.unitrules.xml.lock";  // or another editor's swap turn
         if (held == Held::kSwapTurn) WriteBytes(turn, "");
-        if (held == Held::kSwapTurn) holder_ = std::make_unique<Holder>(turn, 0, holdMs);
+        if (held == Held::kSwapTurn) holder_ = std::make_unique<Holder>(turn, 0, 2 * holdMs);  // past the turn's wait
         safe_file::SwapFaults faults =
             std::get<1>(GetParam()) == Swap::kReplaceFile ? WithoutOneStepRename() : safe_file::SwapFaults{};
         faults.swapBegins = [this, holdMs](const std::string& temp) {
@@ -153,13 +150,14 @@ TEST_P(BusyFile, HeldForAMomentTheSaveWaitsAndSucceeds) {
 }
 
 TEST_P(BusyFile, HeldLongerTheSaveReportsAndKeepsTheFile) {
-    const TimedSave save = SaveWhileHeld(60000);
+    const TimedSave save = SaveWhileHeld(10000);
     EXPECT_FALSE(save.ok);
     EXPECT_TRUE(save.unchanged);
-    const bool turn = std::get<0>(GetParam()) == Held::kSwapTurn;
-    EXPECT_EQ(save.error, rules_.file + ": " + (turn ? kAnotherSaving : SystemReason(ERROR_SHARING_VIOLATION)));
+    const std::string reason = std::get<0>(GetParam()) != Held::kSwapTurn ? SystemReason(ERROR_SHARING_VIOLATION)
+        : "another editor is saving this file; it is left as it was, save again once that is done";
+    EXPECT_EQ(save.error, rules_.file + ": " + reason);
     EXPECT_EQ(ReadBytes(rules_.file), kOnDisk);
-    std::printf("held long: the save gave up after %lld ms\n", save.ms);
+    std::printf("held 10 s: the save gave up after %lld ms\n", save.ms);
     holder_.reset();
     // A held new file cannot be removed while it is held; the next save
     // takes it for a leftover once it is let go, and ends the turn's file.
@@ -216,6 +214,7 @@ struct Retried {
     const char* name;
     DWORD replaceError;
     int moveFailures;
+    bool oldCopiedAside = false;  // as Wine's: the old file under both names, then the failure
 };
 
 // ReplaceFileW fails three times; where it moved the old file away, the old
@@ -231,6 +230,7 @@ TEST_P(RetriedReplace, SucceedsAndLeavesNothingBehind) {
     faults.replaceFailures = 3;
     faults.moveError = ERROR_SHARING_VIOLATION;
     faults.moveFailures = GetParam().moveFailures;
+    if (GetParam().oldCopiedAside) faults.oldMovedAway = [&] { WriteBytes(rules.file, kOnDisk); };
     SwapFaultsFor hook(faults);
     std::string error;
     ASSERT_TRUE(doc.Save({}, error)) << error;
@@ -245,6 +245,7 @@ INSTANTIATE_TEST_SUITE_P(Windows, RetriedReplace,
                                            Retried{"UnableToRemoveReplaced", ERROR_UNABLE_TO_REMOVE_REPLACED, 0},
                                            Retried{"UnableToMoveReplacement", ERROR_UNABLE_TO_MOVE_REPLACEMENT, 0},
                                            Retried{"OldMovedAsideAndBack", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 0},
+                                           Retried{"OldCopiedAside", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 0, true},
                                            Retried{"OldMovedAsideAndLinkedBack", ERROR_UNABLE_TO_MOVE_REPLACEMENT_2, 1}),
                          [](const auto& info) { return std::string(info.param.name); });
 
