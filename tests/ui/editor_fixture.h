@@ -67,3 +67,17 @@ void TypeThroughInputMethod(QWidget* box, const QString& text) {
     commit.setCommitString(text);
     QApplication::sendEvent(box, &commit);
 }
+
+// Under Wine, tools/wine_prefix.sh stands in for the browser: it appends every
+// address opened through the shell to this file (empty when not under Wine).
+inline QString ShellAddressLog() {
+    const QString prefix = qEnvironmentVariable("WINEPREFIX");
+    if (prefix.isEmpty()) return {};
+    return QStringLiteral("Z:") + QDir::toNativeSeparators(prefix + QStringLiteral("/opened-addresses.txt"));
+}
+
+inline QStringList LoggedAddresses(const QString& log) {
+    QFile file(log);
+    return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()).split(u'\n', Qt::SkipEmptyParts)
+                                          : QStringList();
+}

@@ -6,7 +6,6 @@
 #include "Form1.h"
 #include "editor_fixture.h"
 #include "frmAbout.h"
-#include "shell_address_log.h"
 
 #include "rules_generator.h"
 

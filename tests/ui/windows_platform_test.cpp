@@ -7,7 +7,6 @@
 #include "Form1.h"
 #include "editor_fixture.h"
 #include "frmAbout.h"
-#include "shell_address_log.h"
 
 #include "test_files.h"
 #include "unit_records.h"
