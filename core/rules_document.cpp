@@ -60,24 +60,23 @@ bool ReadAll(std::FILE* file, std::unique_ptr<char[]>& bytes, std::size_t& size,
 
 // The form of a file of 16- or 32-bit characters, from its first bytes, or
 // empty for 8-bit text: a byte-order mark says it, and without one the first
-// "<" or line break has a NUL beside it, the other half of its character:
-// after it where it starts a character (little-endian), before it where it
-// ends one. No 8-bit XML text holds a NUL.
+// "<", or the first line break, has a NUL beside it, the other half of its
+// character: after it where it starts a character (little-endian), before it
+// where it ends one. Both are looked at, as a first character may hold the
+// byte of the other. No 8-bit XML text holds a NUL there.
 std::string WideTextForm(std::string_view bytes) {
     using namespace std::string_view_literals;
     if (bytes.starts_with("\xFF\xFE\0\0"sv)) return "UTF-32LE text (byte-order mark FF FE 00 00)";
     if (bytes.starts_with("\0\0\xFE\xFF"sv)) return "UTF-32BE text (byte-order mark 00 00 FE FF)";
     if (bytes.starts_with("\xFF\xFE"sv)) return "UTF-16LE text (byte-order mark FF FE)";
     if (bytes.starts_with("\xFE\xFF"sv)) return "UTF-16BE text (byte-order mark FE FF)";
-    const std::size_t first = bytes.find_first_of("<\r\n"sv);
-    if (first == std::string_view::npos) return {};
-    const bool startsCharacter = first % 2 == 0;
-    if (startsCharacter && first + 1 < bytes.size() && bytes[first + 1] == '\0')
-        return "UTF-16LE or UTF-32LE text without a byte-order mark";
-    if (!startsCharacter && bytes[first - 1] == '\0') return "UTF-16BE or UTF-32BE text without a byte-order mark";
-    // A first character whose other half is itself a "<" or a line break.
-    if (bytes.substr(0, 1024).find('\0') != std::string_view::npos)
-        return "16- or 32-bit text without a byte-order mark (it has NUL bytes)";
+    for (const std::size_t first : {bytes.find('<'), bytes.find_first_of("\r\n"sv)}) {
+        if (first == std::string_view::npos) continue;
+        const bool startsCharacter = first % 2 == 0;
+        if (startsCharacter && first + 1 < bytes.size() && bytes[first + 1] == '\0')
+            return "UTF-16LE or UTF-32LE text without a byte-order mark";
+        if (!startsCharacter && bytes[first - 1] == '\0') return "UTF-16BE or UTF-32BE text without a byte-order mark";
+    }
     return {};
 }
 
