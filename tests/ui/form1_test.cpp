@@ -241,13 +241,15 @@ void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
 }
 
 #ifdef Q_OS_WIN
-// A save was killed while the old file had only its backup name: the start
-// gives it the rules name back before looking for the file.
+// A save was killed between its two renames, the old file under its backup
+// name and the new one under its own: the start gives the old file the rules
+// name back before looking for the file.
 void Form1Test::startAfterASaveKilledWithTheFileAsideReadsItWithoutWarning() {
     ScratchFolder folder;
     MakeFolder(folder / "data");
     const std::string bytes = CrlfBytes(Concat(UnitRecord("Archer"), UnitRecord("Ballista")));
     WriteBytes(folder / "data/.unitrules.xml.replaced-4242-0", bytes);
+    WriteBytes(folder / "data/.unitrules.xml.saving-4242-0", "new");
     QString warned;
     QTimer::singleShot(0, [&] {
         if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
@@ -259,7 +261,7 @@ void Form1Test::startAfterASaveKilledWithTheFileAsideReadsItWithoutWarning() {
     form.show();
     QCoreApplication::processEvents();
     QCOMPARE(warned, QString());
-    QCOMPARE(folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
+    QCOMPARE(folder.Entries("data"), (std::vector<std::string>{".unitrules.xml.saving-4242-0", "unitrules.xml"}));
     QTest::mouseClick(form.findChild<QPushButton*>(QStringLiteral("cmdGetData")), Qt::LeftButton);
     QCOMPARE(form.findChild<QListWidget*>(QStringLiteral("List2"))->count(), 2);
     QCOMPARE(ReadBytes(folder / "data/unitrules.xml"), bytes);
