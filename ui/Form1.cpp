@@ -2,6 +2,7 @@
 
 #include "accessibility.h"
 #include "frmAbout.h"
+#include "menu_keys.h"
 #include "twips.h"
 #include "unit_list.h"
 #include "warning_box.h"
@@ -143,6 +144,7 @@ void Form1::CreateControls() {
     txtFind->setGeometry(TwipsRect(135, 180, 2805, 285));
     txtFind->setToolTip(QStringLiteral("输入单位名称开头的几个字母"));
     txtFind->setAccessibleName(txtFind->toolTip());
+    menu_keys::KeepFromTyping(txtFind);
 
     List2 = new UnitList(Frame1);
     List2->setObjectName(QStringLiteral("List2"));
@@ -163,6 +165,7 @@ void Form1::CreateControls() {
         Text1[slot] = new QLineEdit(Frame1);
         Text1[slot]->setObjectName(Indexed("Text1", slot));
         Text1[slot]->setGeometry(kBoxPlaces[slot].box);
+        menu_keys::KeepFromTyping(Text1[slot]);
 
         Label1[slot] = new QLabel(QString::fromUtf8(kStatSlots[slot].caption), Frame1);
         Label1[slot]->setObjectName(Indexed("Label1", slot));

@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 
 #include "accessibility.h"
+#include "menu_keys.h"
 #include "modal_focus.h"
 #include "program_identity.h"
 #include "taskbar.h"
@@ -134,6 +135,7 @@ frmAbout::frmAbout(QWidget* parent) : QDialog(parent, Qt::Tool | Qt::FramelessWi
     // The wheel would step through the list and report every step as a
     // choice, opening a page a notch.
     cbURL->installEventFilter(this);
+    menu_keys::KeepFromTyping(cbURL->lineEdit());
     cbURL->setFocus();
 
     Form_Load();

@@ -117,6 +117,8 @@ private slots:
     void tabKeyFollowsTheDesignedOrder();
     void accessKeysDoNothingWhileACommandRuns_data();
     void accessKeysDoNothingWhileACommandRuns();
+    void keysHeldWithAltNeverType_data();
+    void keysHeldWithAltNeverType();
     void screenReaderHearsNamesAndProgress();
     void barValueAtRestIsWhatTheBarShows_data();
     void barValueAtRestIsWhatTheBarShows();
@@ -742,6 +744,53 @@ void Form1Test::accessKeysDoNothingWhileACommandRuns() {
     QVERIFY(!reacted);
     QVERIFY(editor.form->isVisible());
     QCOMPARE(editor.get<QListWidget>("List2")->count(), 200);
+}
+
+void Form1Test::keysHeldWithAltNeverType_data() {
+    QTest::addColumn<QString>("box");  // holding "40" selected, or the empty find box
+    QTest::addColumn<int>("key");
+    QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("shown");  // what the box then shows
+    const QString attack = QStringLiteral("Text1(0)");
+    const QString find = QStringLiteral("txtFind");
+    const QString kept = QStringLiteral("40");
+    QTest::newRow("Alt+R after Read") << attack << int(Qt::Key_R) << Qt::KeyboardModifiers(Qt::AltModifier)
+                                      << QStringLiteral("r") << kept;
+    QTest::newRow("Alt+Q") << attack << int(Qt::Key_Q) << Qt::KeyboardModifiers(Qt::AltModifier) << QStringLiteral("q")
+                           << kept;
+    QTest::newRow("Ctrl+R") << attack << int(Qt::Key_R) << Qt::KeyboardModifiers(Qt::ControlModifier)
+                            << QStringLiteral("r") << kept;
+    QTest::newRow("Windows key+R") << attack << int(Qt::Key_R) << Qt::KeyboardModifiers(Qt::MetaModifier)
+                                   << QStringLiteral("r") << kept;
+    QTest::newRow("Alt+R in the find box") << find << int(Qt::Key_R) << Qt::KeyboardModifiers(Qt::AltModifier)
+                                           << QStringLiteral("r") << QString();
+    // Windows reports AltGr as Ctrl+Alt; on a German keyboard AltGr+Q types @.
+    QTest::newRow("AltGr+Q") << find << int(Qt::Key_Q) << (Qt::ControlModifier | Qt::AltModifier)
+                             << QStringLiteral("@") << QStringLiteral("@");
+}
+
+void Form1Test::keysHeldWithAltNeverType() {
+    QFETCH(QString, box);
+    QFETCH(int, key);
+    QFETCH(Qt::KeyboardModifiers, modifiers);
+    QFETCH(QString, text);
+    QFETCH(QString, shown);
+    Editor editor(Concat(UnitRecord("Archer", "40"), UnitRecord("Ram")));
+    editor.form->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(editor.form.get()));
+    QTest::keyClick(editor.form.get(), Qt::Key_R, Qt::AltModifier);
+    QTRY_VERIFY(editor.get<QPushButton>("cmdSave")->isEnabled());
+    editor.select(0);
+    auto* target = editor.get<QLineEdit>(box.toLatin1());
+    target->setFocus();
+    target->selectAll();
+    const auto before = editor.lines();
+    QTest::sendKeyEvent(QTest::Click, target, Qt::Key(key), text, modifiers);
+    QCOMPARE(target->text(), shown);
+    QCOMPARE(editor.lines(), before);
+    editor.save();
+    QVERIFY(ReadBytes(editor.file()).find("<ATTACK>40</ATTACK>") != std::string::npos);
 }
 
 void Form1Test::screenReaderHearsNamesAndProgress() {
