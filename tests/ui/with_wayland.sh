@@ -34,9 +34,7 @@ export XDG_RUNTIME_DIR="$runtime" WAYLAND_DISPLAY="$socket" XDG_SESSION_TYPE=way
 export QT_IM_MODULE=none
 status=0
 if [ "$with_x" = yes ]; then
-    # No reset: the X server would otherwise start over each time its last
-    # client leaves, refusing whoever connects meanwhile.
-    xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp -noreset" "$@" || status=$?
+    "$(dirname "$0")/with_xvfb.sh" "$@" || status=$?
 else
     "$@" || status=$?
 fi

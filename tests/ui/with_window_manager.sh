@@ -4,7 +4,7 @@
 # names another (i3 with a configuration of its own, bare).
 #   with_window_manager.sh TEST [ARGS...]
 set -eu
-exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" sh -c '
+exec "$(dirname "$0")/with_xvfb.sh" sh -c '
     case "${WINDOW_MANAGER:-metacity}" in
         metacity) metacity --sm-disable >/dev/null 2>&1 & ;;
         # No bar and none of the programs the default configuration starts.
