@@ -747,27 +747,23 @@ void Form1Test::accessKeysDoNothingWhileACommandRuns() {
 }
 
 void Form1Test::keysHeldWithAltNeverType_data() {
-    QTest::addColumn<QString>("box");  // holding "40" selected, or the empty find box
+    QTest::addColumn<QString>("box");  // the attack box holding "40", selected, or the empty find box
     QTest::addColumn<int>("key");
     QTest::addColumn<Qt::KeyboardModifiers>("modifiers");
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("shown");  // what the box then shows
-    const QString attack = QStringLiteral("Text1(0)");
-    const QString find = QStringLiteral("txtFind");
-    const QString kept = QStringLiteral("40");
-    QTest::newRow("Alt+R after Read") << attack << int(Qt::Key_R) << Qt::KeyboardModifiers(Qt::AltModifier)
-                                      << QStringLiteral("r") << kept;
-    QTest::newRow("Alt+Q") << attack << int(Qt::Key_Q) << Qt::KeyboardModifiers(Qt::AltModifier) << QStringLiteral("q")
-                           << kept;
-    QTest::newRow("Ctrl+R") << attack << int(Qt::Key_R) << Qt::KeyboardModifiers(Qt::ControlModifier)
-                            << QStringLiteral("r") << kept;
-    QTest::newRow("Windows key+R") << attack << int(Qt::Key_R) << Qt::KeyboardModifiers(Qt::MetaModifier)
-                                   << QStringLiteral("r") << kept;
-    QTest::newRow("Alt+R in the find box") << find << int(Qt::Key_R) << Qt::KeyboardModifiers(Qt::AltModifier)
-                                           << QStringLiteral("r") << QString();
+    auto row = [](const char* name, const char* box, Qt::Key key, Qt::KeyboardModifiers modifiers, const char* text,
+                  const char* shown) {
+        QTest::newRow(name) << QString::fromLatin1(box) << int(key) << modifiers << QString::fromLatin1(text)
+                            << QString::fromLatin1(shown);
+    };
+    row("Alt+R after Read", "Text1(0)", Qt::Key_R, Qt::AltModifier, "r", "40");
+    row("Alt+Q", "Text1(0)", Qt::Key_Q, Qt::AltModifier, "q", "40");
+    row("Ctrl+R", "Text1(0)", Qt::Key_R, Qt::ControlModifier, "r", "40");
+    row("Windows key+R", "Text1(0)", Qt::Key_R, Qt::MetaModifier, "r", "40");
+    row("Alt+R in the find box", "txtFind", Qt::Key_R, Qt::AltModifier, "r", "");
     // Windows reports AltGr as Ctrl+Alt; on a German keyboard AltGr+Q types @.
-    QTest::newRow("AltGr+Q") << find << int(Qt::Key_Q) << (Qt::ControlModifier | Qt::AltModifier)
-                             << QStringLiteral("@") << QStringLiteral("@");
+    row("AltGr+Q", "txtFind", Qt::Key_Q, Qt::ControlModifier | Qt::AltModifier, "@", "@");
 }
 
 void Form1Test::keysHeldWithAltNeverType() {
