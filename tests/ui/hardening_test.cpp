@@ -16,6 +16,19 @@
 
 namespace {
 
+// Under Wine a pass of event processing costs a hundred times what it costs
+// natively, so the Windows build's big files are only as large as the
+// Windows code's boundaries need: the 1 MiB blocks a file is read and written
+// in, crossed several times and by one line alone, and line numbers past
+// 65,535. Natively and under the sanitizers the full sizes run.
+#ifdef Q_OS_WIN
+constexpr std::size_t kManyUnits = 1200;         // 67,203 lines, 3.4 MB
+constexpr std::size_t kLongLineBytes = 5 << 19;  // 2.5 MiB
+#else
+constexpr std::size_t kManyUnits = 17858;  // 1,000,051 lines, 50 MB
+constexpr std::size_t kLongLineBytes = 10 << 20;
+#endif
+
 constexpr std::array<const char*, 7> kStatTags{"ATTACK", "HITS", "MOVES", "LOS", "JOB_TIME", "ARMOR", "RANGE"};
 
 // The stat tag a line opens with after its blanks, case ignored, or "".
@@ -158,13 +171,13 @@ void HardeningTest::valuesThatCannotBeLocatedAreNeverWritten() {
 }
 
 void HardeningTest::millionLineFile() {
-    const GeneratedRules rules = GenerateRules({17858, 0, 8, 28});  // 1,000,051 lines, 50 MB
+    const GeneratedRules rules = GenerateRules({kManyUnits, 0, 8, 28});
     std::vector<std::string> original;
     for (std::size_t at = 0, next; at < rules.bytes.size(); at = next + 2) {
         next = rules.bytes.find("\r\n", at);
         original.push_back(rules.bytes.substr(at, next - at));
     }
-    QVERIFY(original.size() >= 1000000);
+    QVERIFY(original.size() > 65535);
     Window window(rules.bytes);
     QCOMPARE(window.list()->count(), int(rules.names.size()));
     window.list()->setCurrentRow(window.list()->count() - 1);
@@ -187,7 +200,7 @@ void HardeningTest::millionLineFile() {
 }
 
 void HardeningTest::tenMegabyteLine() {
-    const std::string huge = "    <NOTES>" + std::string(10 << 20, 'n') + "</NOTES>";
+    const std::string huge = "    <NOTES>" + std::string(kLongLineBytes, 'n') + "</NOTES>";
     auto record = UnitRecord("Giant", "2");
     record[5] = huge;
     Window window(CrlfBytes(Concat({huge}, record)));

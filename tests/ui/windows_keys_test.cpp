@@ -74,10 +74,16 @@ void WindowsKeysTest::accessKeysClickTheirButtons() {
     QVERIFY(Foreground(editor.form.get()));
     Press({VK_MENU, 'R'});
     QTRY_COMPARE(editor.get<QListWidget>("List2")->count(), 5);
+    // Read is disabled now: Alt+R again types nothing over the selected value.
+    editor.select(0);
+    const QString attack = editor.box(0)->text();
+    editor.box(0)->selectAll();
+    Press({VK_MENU, 'R'});
     const std::string file = editor.file();
     std::filesystem::remove(Fs(file));
     Press({VK_MENU, 'S'});
     QTRY_VERIFY(std::filesystem::exists(Fs(file)));
+    QCOMPARE(editor.box(0)->text(), attack);
 
     bool aboutOpened = false;
     QTimer closer;  // runs inside the about window's own event loop
