@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Takes the README's pictures: runs the built editor under Xvfb on the demo
-# rules file, reads it, picks a unit, and photographs the main window; then
-# opens the about window and photographs it.
+# Takes the pictures in docs/ (shown in the README and docs/desktops.md):
+# runs the built editor under Xvfb on the demo rules file, reads it, picks a
+# unit, and photographs the main window; then opens the about window and
+# photographs it.
 #   tools/screenshots.sh            (after ./run.sh or ./test.sh has built it)
 set -euo pipefail
 cd "$(dirname "$0")/.."

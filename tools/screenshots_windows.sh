@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Takes the README's pictures of the Windows editor: unpacks the zip, puts the
+# Takes the pictures of the Windows editor in docs/: unpacks the zip, puts the
 # demo rules file beside the editor as a modder would, starts it under Wine on
 # a private Xvfb display, reads, picks a unit and photographs the main window;
 # then opens the about window and photographs it; last, the game folder as
