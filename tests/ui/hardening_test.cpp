@@ -16,17 +16,12 @@
 
 namespace {
 
-// Under Wine a pass of event processing costs a hundred times what it costs
-// natively, so the Windows build's big files are only as large as the
-// Windows code's boundaries need: the 1 MiB blocks a file is read and written
-// in, crossed several times and by one line alone, and line numbers past
-// 65,535. Natively and under the sanitizers the full sizes run.
+// Under Wine the big files are only as large as the Windows code's boundaries
+// need: 1 MiB read and write blocks crossed by many lines and by one alone.
 #ifdef Q_OS_WIN
-constexpr std::size_t kManyUnits = 1200;         // 67,203 lines, 3.4 MB
-constexpr std::size_t kLongLineBytes = 5 << 19;  // 2.5 MiB
+constexpr std::size_t kManyUnits = 1200, kLongLineBytes = 5 << 19;  // 67,203 lines in 3.4 MB; 2.5 MiB
 #else
-constexpr std::size_t kManyUnits = 17858;  // 1,000,051 lines, 50 MB
-constexpr std::size_t kLongLineBytes = 10 << 20;
+constexpr std::size_t kManyUnits = 17858, kLongLineBytes = 10 << 20;  // 1,000,051 lines in 50 MB; 10 MiB
 #endif
 
 constexpr std::array<const char*, 7> kStatTags{"ATTACK", "HITS", "MOVES", "LOS", "JOB_TIME", "ARMOR", "RANGE"};

@@ -5,18 +5,13 @@
 #   with_xvfb.sh COMMAND [ARGS...]
 set -eu
 dir=$(mktemp -d /tmp/tarvenor-xvfb.XXXXXX)
+mkfifo "$dir/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp -noreset 3>"$dir/display" >"$dir/log" 2>&1 &
 xvfb=$!
 trap 'kill "$xvfb" 2>/dev/null || true; wait "$xvfb" 2>/dev/null || true; rm -rf "$dir"' EXIT
-for i in $(seq 1 100); do
-    [ -s "$dir/display" ] && break
-    sleep 0.1
-done
-if [ ! -s "$dir/display" ]; then
-    echo "Xvfb did not start:" >&2
-    cat "$dir/log" >&2
-    exit 1
-fi
+# The number comes once the server takes clients; nothing, if it ended.
+read -r display <"$dir/display" || true
+[ -n "$display" ] || { echo "Xvfb did not start:" >&2; cat "$dir/log" >&2; exit 1; }
 status=0
-DISPLAY=":$(cat "$dir/display")" "$@" || status=$?
+DISPLAY=":$display" "$@" || status=$?
 exit "$status"
