@@ -3,6 +3,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 source tools/setup.sh
+# Each step says when it starts, so a run's log shows where its time went.
+step() { echo "== $1 ($SECONDS s in)"; }
 
 ensure_packages "${BUILD_PACKAGES[@]}" "${HARDENING_PACKAGES[@]}" "${WINDOWS_PACKAGES[@]}" "${WINDOWS_UI_PACKAGES[@]}" \
     "${DESKTOP_TEST_PACKAGES[@]}" "${LINUX_RELEASE_PACKAGES[@]}"
@@ -19,23 +21,23 @@ qt_log=$(mktemp)
 tools/build_qt_windows.sh >/dev/null 2>"$qt_log" &
 qt_build=$!
 
-echo "== Build and tests"
+step "Build and tests"
 configure_and_build
 ctest --test-dir build --output-on-failure --timeout 600 -j "$jobs"
 
-echo "== Windows build of the core, its tests under Wine"
+step "Windows build of the core, its tests under Wine"
 configure_and_build_windows
 # Wine maps Windows file names to Unix ones through the locale's character
 # set: a UTF-8 locale lets the tests' non-ASCII folder names through.
 LANG=C.UTF-8 LC_ALL=C.UTF-8 WINEPREFIX="$PWD/build-windows/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
     ctest --test-dir build-windows --output-on-failure --timeout 600 -j "$jobs"
 
-echo "== Sanitizer build: the same tests, then each fuzz target for a bounded time"
+step "Sanitizer build: the same tests, then each fuzz target for a bounded time"
 configure_and_build_hardening
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-hardening --output-on-failure --timeout 900 -j "$(nproc)"  # fuzzers work, each on a core
 
-echo "== The whole editor for Windows: Qt for Windows (built once, then cached), the window tests under Wine"
+step "The whole editor for Windows: Qt for Windows (built once, then cached), the window tests under Wine"
 if ! wait "$qt_build"; then
     cat "$qt_log" >&2
     exit 1
@@ -48,4 +50,4 @@ configure_and_build_windows_ui
 ctest --test-dir build-windows-ui -L 'wine_offscreen|deploy' --output-on-failure --timeout 1800
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
     ctest --test-dir build-windows-ui -L wine_windows --output-on-failure --timeout 1800
-echo "Windows editor: build-windows-ui/tarvenor-unit-editor-windows-x86_64.zip"
+step "Done. Windows editor: build-windows-ui/tarvenor-unit-editor-windows-x86_64.zip"
