@@ -38,9 +38,9 @@ WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix wine wine64)
 # through the X server, read through the accessibility bus, and on headless
 # Wayland compositors: weston, and sway (a tiling one, with its XWayland; run
 # as an ordinary user through setpriv from util-linux), with i3 as its X11
-# counterpart (test.sh only).
+# counterpart, and jwm, whose stacking list runs top first (test.sh only).
 DESKTOP_TEST_PACKAGES=(xvfb xauth metacity openbox x11-utils xdotool dbus at-spi2-core python3-pyatspi weston
-                       sway xwayland i3-wm util-linux)
+                       sway xwayland i3-wm util-linux jwm)
 # The Linux release folder (test.sh and tools/linux_tarball.sh): its run
 # paths set with patchelf, and the Fcitx 5 input method's Qt plugin shipped
 # beside Qt's own (Qt's Wayland plugins and the Chinese font come with

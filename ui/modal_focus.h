@@ -22,14 +22,17 @@ constexpr int kGraceMs = 100;
 
 // Call before modal is first shown; the watch ends with modal. showAnew
 // should hide and show modal again without ending its modal loop; every
-// desktop maps a new window on top and gives it the focus. It is called
-//  - on X11, when the window manager's stacking list has kept modal's parent
-//    window above modal for kGraceMs;
-//  - on sway, natively and through XWayland, whose list of X11 windows is in
-//    the order they were mapped, when the parent has held the focus for
-//    kGraceMs since it took it;
+// desktop maps a new window on top and gives it the focus. It is called at
+// most once per press on modal's parent window (or the focus such a press
+// gives it), kGraceMs after it, and only where modal is then covered:
+//  - on X11, where the X server stacks the parent's frame above modal's, and
+//    still does kGraceMs later;
+//  - on sway, natively and through XWayland, whose X server's order need not
+//    be the compositor's, when the parent has held the focus since it took it;
 //  - elsewhere never: Wayland compositors and Windows keep a window above
 //    its parent, and without a window manager nothing raises the parent.
+// A window manager's lists play no part, and the focus it passes to the
+// parent while modal is being shown anew is no press.
 void KeepInFront(QWidget* modal, std::function<void()> showAnew);
 
 }  // namespace modal_focus

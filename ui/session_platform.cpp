@@ -68,13 +68,25 @@ bool XServerAnswers(const QByteArray& display) {
 #endif
 }
 
+// What was tried where no X server answered.
+QByteArray NoXServer(const QByteArray& display) {
+    const QByteArray named = display.isEmpty() ? qgetenv("DISPLAY") : display;
+    return named.isEmpty() ? QByteArrayLiteral("DISPLAY is not set") : "no X server answers at " + named;
+}
+
+// The Wayland display the client library connects to: WAYLAND_DISPLAY,
+// wayland-0 when unset.
+QByteArray WaylandDisplay() {
+    const QByteArray named = qgetenv("WAYLAND_DISPLAY");
+    return named.isEmpty() ? QByteArrayLiteral("wayland-0") : named;
+}
+
 // Where the Wayland client library looks: a socket handed over in
-// WAYLAND_SOCKET, else WAYLAND_DISPLAY (wayland-0 when unset), a path of its
-// own or a name in XDG_RUNTIME_DIR.
+// WAYLAND_SOCKET, else the Wayland display, a path of its own or a name in
+// XDG_RUNTIME_DIR.
 bool WaylandCompositorListens() {
     if (!qEnvironmentVariableIsEmpty("WAYLAND_SOCKET")) return true;
-    QByteArray path = qgetenv("WAYLAND_DISPLAY");
-    if (path.isEmpty()) path = QByteArrayLiteral("wayland-0");
+    QByteArray path = WaylandDisplay();
     if (!path.startsWith('/')) {
         const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
         if (runtime.isEmpty()) return false;
@@ -140,12 +152,17 @@ std::string MissingDisplay(int argc, const char* const* argv) {
     // Unset, Qt tries its default, X11, after Wayland in a Wayland session.
     if (platforms.isEmpty())
         platforms = qgetenv("XDG_SESSION_TYPE") == "wayland" ? QByteArrayLiteral("wayland;xcb") : QByteArrayLiteral("xcb");
+    QList<QByteArray> tried;  // what did not answer, for the line that says so
     for (const QByteArray& entry : platforms.split(';')) {
         const QByteArray name = entry.split(':').first().trimmed();
-        const bool reachable = name == "xcb"                ? XServerAnswers(display)
-                               : name.startsWith("wayland") ? WaylandCompositorListens()
-                                                            : !name.isEmpty();
-        if (!reachable) continue;
+        const bool x11 = name == "xcb", wayland = name.startsWith("wayland");
+        const bool reachable = x11 ? XServerAnswers(display) : wayland ? WaylandCompositorListens() : !name.isEmpty();
+        if (!reachable) {
+            const QByteArray missing =
+                x11 ? NoXServer(display) : wayland ? "no Wayland compositor answers at " + WaylandDisplay() : QByteArray();
+            if (!missing.isEmpty() && !tried.contains(missing)) tried << missing;
+            continue;
+        }
         if (!g_held) {
             g_platforms = '"' + platforms + '"';
             g_held = new std::vector<HeldMessage>;
@@ -153,8 +170,8 @@ std::string MissingDisplay(int argc, const char* const* argv) {
         }
         return {};
     }
-    return std::string(kNoDisplay) + "no X server answers at DISPLAY and no Wayland compositor at WAYLAND_DISPLAY; " +
-           kHowToGiveOne;
+    if (tried.isEmpty()) tried << "no window system is named";
+    return std::string(kNoDisplay) + tried.join(" and ").toStdString() + "; " + kHowToGiveOne;
 #else
     Q_UNUSED(argc);
     Q_UNUSED(argv);

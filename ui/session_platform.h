@@ -24,7 +24,8 @@ void PreferX11();
 // names and that answers, or a Wayland compositor listening where
 // WAYLAND_DISPLAY says. A platform that needs no display server (offscreen,
 // and any other the user names) counts as reachable. Otherwise the one line
-// that says there is none and how to give one; Qt itself would abort with a
+// that says there is none, names where it looked (the X display, the Wayland
+// display), and how to give one; Qt itself would abort with a
 // message that blames its installation. When it is empty, and until
 // EndDisplayCheck, Qt's messages are held back, and should Qt still find the
 // platform unusable (eglfs without a DRM device, a name it does not know),

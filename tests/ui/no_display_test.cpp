@@ -40,22 +40,36 @@ void NoDisplayTest::editorSaysThereIsNoDisplayAndExits_data() {
     int gone = 900;  // an X display number nobody serves
     while (QFileInfo::exists(QStringLiteral("/tmp/.X11-unix/X%1").arg(gone))) ++gone;
     const QString goneDisplay = QStringLiteral("DISPLAY=:%1").arg(gone);
+    const QByteArray noXServer = "no X server answers at :" + QByteArray::number(gone);
     QTest::addColumn<QStringList>("variables");
-    QTest::newRow("neither DISPLAY nor WAYLAND_DISPLAY") << QStringList{};
-    QTest::newRow("X server gone") << QStringList{goneDisplay};
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("tried");  // where the line says it looked
+    QTest::newRow("neither DISPLAY nor WAYLAND_DISPLAY") << QStringList{} << QStringList{} << QByteArray("DISPLAY is not set");
+    QTest::newRow("X server gone") << QStringList{goneDisplay} << QStringList{} << noXServer;
     QTest::newRow("Wayland compositor gone")
-        << QStringList{QStringLiteral("WAYLAND_DISPLAY=wayland-gone"), QStringLiteral("XDG_SESSION_TYPE=wayland")};
-    QTest::newRow("both gone") << QStringList{goneDisplay, QStringLiteral("WAYLAND_DISPLAY=wayland-gone")};
-    QTest::newRow("user chose X11") << QStringList{QStringLiteral("QT_QPA_PLATFORM=xcb")};
-    QTest::newRow("user chose Wayland") << QStringList{QStringLiteral("QT_QPA_PLATFORM=wayland")};
-    QTest::newRow("platform Qt does not know") << QStringList{QStringLiteral("QT_QPA_PLATFORM=nosuch")};
+        << QStringList{QStringLiteral("WAYLAND_DISPLAY=wayland-gone"), QStringLiteral("XDG_SESSION_TYPE=wayland")}
+        << QStringList{} << QByteArray("no Wayland compositor answers at wayland-gone");
+    QTest::newRow("both gone") << QStringList{goneDisplay, QStringLiteral("WAYLAND_DISPLAY=wayland-gone")} << QStringList{}
+                               << noXServer + " and no Wayland compositor answers at wayland-gone";
+    QTest::newRow("user chose X11") << QStringList{QStringLiteral("QT_QPA_PLATFORM=xcb")} << QStringList{}
+                                    << QByteArray("DISPLAY is not set");
+    QTest::newRow("user chose Wayland") << QStringList{QStringLiteral("QT_QPA_PLATFORM=wayland")} << QStringList{}
+                                        << QByteArray(": no Wayland compositor answers at wayland-0;");
+    QTest::newRow("platform Qt does not know") << QStringList{QStringLiteral("QT_QPA_PLATFORM=nosuch")} << QStringList{}
+                                               << QByteArray("\"nosuch\"");
+    QTest::newRow("-display") << QStringList{} << QStringList{QStringLiteral("-display"), goneDisplay.mid(8)}
+                              << QByteArray(": ") + noXServer + ';';
+    QTest::newRow("-platform wayland") << QStringList{} << QStringList{QStringLiteral("-platform"), QStringLiteral("wayland")}
+                                       << QByteArray(": no Wayland compositor answers at wayland-0;");
 }
 
 void NoDisplayTest::editorSaysThereIsNoDisplayAndExits() {
     QFETCH(QStringList, variables);
+    QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, tried);
     QProcess editor;
     editor.setProcessEnvironment(Session(variables));
-    editor.start(QStringLiteral(TARVENOR_EDITOR), {});
+    editor.start(QStringLiteral(TARVENOR_EDITOR), arguments);
     QVERIFY2(editor.waitForFinished(30000), "the editor did not exit");
     const QByteArray error = editor.readAllStandardError();
     QCOMPARE(editor.exitStatus(), QProcess::NormalExit);
@@ -63,7 +77,7 @@ void NoDisplayTest::editorSaysThereIsNoDisplayAndExits() {
     const QList<QByteArray> lines = error.trimmed().split('\n');
     QCOMPARE(lines.size(), 1);
     QVERIFY2(lines.front().contains("no display") && lines.front().contains("DISPLAY") &&
-                 lines.front().contains("WAYLAND_DISPLAY"),
+                 lines.front().contains("WAYLAND_DISPLAY") && lines.front().contains(tried),
              error.constData());
 }
 
