@@ -17,9 +17,11 @@ jobs=$(( $(nproc) + 1 ))
 
 # Qt for Windows, when it is not cached yet, is the longest step of all: it
 # builds in the background at low priority while the other builds' tests run.
+# A run that fails first ends it too (all its compilers: its own process group).
 qt_log=$(mktemp)
-tools/build_qt_windows.sh >/dev/null 2>"$qt_log" &
+setsid -w tools/build_qt_windows.sh >/dev/null 2>"$qt_log" &
 qt_build=$!
+trap 'kill -- -"$qt_build" 2>/dev/null || true' EXIT
 
 step "Build and tests"
 configure_and_build
@@ -38,16 +40,15 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build-hardening --output-on-failure --timeout 900 -j "$(nproc)"  # fuzzers work, each on a core
 
 step "The whole editor for Windows: Qt for Windows (built once, then cached), the window tests under Wine"
-if ! wait "$qt_build"; then
-    cat "$qt_log" >&2
-    exit 1
-fi
+qt_status=0
+wait "$qt_build" || qt_status=$?
+trap - EXIT
+cat "$qt_log"
 rm -f "$qt_log"
+[ "$qt_status" -eq 0 ] || exit 1
 configure_and_build_windows_ui
-# First on Qt's offscreen platform, with the deploy folder's import check;
-# then on the windows platform, where Wine draws real windows on a private X
-# display.
-ctest --test-dir build-windows-ui -L 'wine_offscreen|deploy' --output-on-failure --timeout 1800
+# On Qt's offscreen platform and on the windows platform, where Wine draws
+# real windows on a private X display, with the deploy folder's import check.
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
-    ctest --test-dir build-windows-ui -L wine_windows --output-on-failure --timeout 1800
+    ctest --test-dir build-windows-ui -L 'wine_offscreen|wine_windows|deploy' --output-on-failure --timeout 1800
 step "Done. Windows editor: build-windows-ui/tarvenor-unit-editor-windows-x86_64.zip"

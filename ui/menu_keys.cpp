@@ -24,9 +24,9 @@ protected:
 
 bool IsMenuKey(const QKeyEvent& event) {
     const QString text = event.text();
-    // Keys without a printable character (arrows, Backspace, Alt+Backspace
-    // as undo) keep whatever meaning the box gives them.
-    if (text.isEmpty() || !text.front().isPrint()) return false;
+    // Keys that type no character (arrows, Backspace, Alt+Backspace as undo)
+    // keep whatever meaning the box gives them; any other text would go in.
+    if (text.isEmpty() || text.front().category() == QChar::Other_Control) return false;
     const Qt::KeyboardModifiers modifiers = event.modifiers();
     const bool altWithoutCtrl = (modifiers & Qt::AltModifier) && !(modifiers & Qt::ControlModifier);
     return altWithoutCtrl || (modifiers & Qt::MetaModifier);

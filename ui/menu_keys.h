@@ -10,7 +10,7 @@ class QWidget;
 
 namespace menu_keys {
 
-// True for a press that carries text but is held with Alt (without Ctrl) or
+// True for a press that carries a character but is held with Alt (without Ctrl) or
 // with the Windows/Meta key. Ctrl together with Alt is how Windows reports
 // AltGr, which types characters on many keyboards, so it still types; Ctrl
 // alone is already refused by Qt's boxes. An input method's text arrives as
