@@ -26,16 +26,7 @@ function(tarvenor_wine_prefix dpi out)
         set(labels wine_windows)  # only the windows platform sees the DPI
     endif()
     set(prefix ${CMAKE_BINARY_DIR}/wineprefix${suffix})
-    # The prefix's server and system processes are started anew, with this
-    # run's display, and kept running for the tests: started by one of them,
-    # they would hold that test's output open for seconds after it ends, and
-    # ctest would wait.
-    set(server "wineserver -k; wineserver -w; wineserver -p60; wine wineboot")
-    add_test(NAME wine_prefix${suffix}
-             COMMAND sh -c "$0 ${prefix} ${dpi} && (${server}) </dev/null >/dev/null 2>&1"
-                     ${PROJECT_SOURCE_DIR}/tools/wine_prefix.sh)
-    set_tests_properties(wine_prefix${suffix} PROPERTIES
-                         ENVIRONMENT "WINEPREFIX=${prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=winemenubuilder.exe=d")
+    add_test(NAME wine_prefix${suffix} COMMAND ${PROJECT_SOURCE_DIR}/tools/wine_prefix.sh ${prefix} ${dpi})
     set_tests_properties(wine_prefix${suffix} PROPERTIES FIXTURES_SETUP wine_prefix${suffix} LABELS "${labels}")
     set(${out} ${prefix} PARENT_SCOPE)
 endfunction()
