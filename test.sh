@@ -47,10 +47,9 @@ cat "$qt_log"
 rm -f "$qt_log"
 [ "$qt_status" -eq 0 ] || exit 1
 configure_and_build_windows_ui
-# First on Qt's offscreen platform, with no X display (Wine is quicker
-# without one), with the deploy folder's import check; then on the windows
-# platform, where Wine draws real windows on a private X display. Each pass
-# starts the prefix's Wine server anew, with the pass's own display.
+# First on Qt's offscreen platform, with the deploy folder's import check;
+# then on the windows platform, where Wine draws real windows on a private X
+# display.
 ctest --test-dir build-windows-ui -L 'wine_offscreen|deploy' --output-on-failure --timeout 1800
 xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" \
     ctest --test-dir build-windows-ui -L wine_windows --output-on-failure --timeout 1800
