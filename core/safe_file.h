@@ -60,10 +60,10 @@ inline bool RestoreInterruptedSave(const std::string&, const std::function<void(
 // the old file's backup. Otherwise, if the writer is destroyed without a
 // successful Commit, the temporary file is removed. Saves of one file swap
 // in turn (Windows): Commit waits while another editor's save swaps, calling
-// whileWaiting, and fails after ten seconds, saying that another editor is
-// saving the file. A file that another program holds for a moment (Windows)
-// is tried again for about two seconds, calling whileWaiting meanwhile, but
-// only while the old file has its name.
+// whileWaiting, and fails after ten seconds, saying what holds the turn. A
+// file that another program holds for a moment (Windows) is tried again for
+// about two seconds, calling whileWaiting meanwhile, but only while the old
+// file has its name; a failure names a rules file held by another program.
 // A link to the file is followed, so the link's target is replaced and the
 // link stays; a link that cannot be followed is an error. The writer holds a
 // lock on its temporary file while it writes; a successful Commit removes the
