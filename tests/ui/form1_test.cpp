@@ -195,14 +195,14 @@ void Form1Test::controlsAsDesigned() {
 void Form1Test::barIsCoveredByTheFrameUntilACommand() {
     Editor editor(GenerateRules({30, 0, 3}).bytes);
     // Pixels come back from a grab with a little rounding.
-    auto near = [](const QColor& a, const QColor& b) {
+    auto alike = [](const QColor& a, const QColor& b) {
         return std::abs(a.red() - b.red()) < 8 && std::abs(a.green() - b.green()) < 8 && std::abs(a.blue() - b.blue()) < 8;
     };
     const QColor red(255, 0, 0), blue(0, 0, 255);
     auto shownAtTheBar = [&] { return editor.form->grab().toImage().pixelColor(QPoint(5, 10)); };
-    QVERIFY(!near(shownAtTheBar(), red));
+    QVERIFY(!alike(shownAtTheBar(), red));
     editor.read();
-    QVERIFY(!near(shownAtTheBar(), red));
+    QVERIFY(!alike(shownAtTheBar(), red));
 
     QColor lastSeenWhileSaving;
     QTimer timer;
@@ -212,8 +212,8 @@ void Form1Test::barIsCoveredByTheFrameUntilACommand() {
     timer.start(0);
     editor.save();
     timer.stop();
-    QVERIFY(near(lastSeenWhileSaving, blue));
-    QVERIFY(!near(shownAtTheBar(), blue));
+    QVERIFY(alike(lastSeenWhileSaving, blue));
+    QVERIFY(!alike(shownAtTheBar(), blue));
 }
 
 void Form1Test::missingFileWarnsBeforeShowingAndDisablesRead() {
