@@ -86,7 +86,12 @@ RulesDocument::RulesDocument(const std::string& exeFolder) : rulesPath_(JoinRule
 
 bool RulesDocument::Exists() const { return safe_file::IsRegularFile(rulesPath_); }
 
-bool RulesDocument::RestoreInterruptedSave() const { return safe_file::RestoreInterruptedSave(rulesPath_); }
+bool RulesDocument::RestoreInterruptedSave(const std::function<void()>& whileWaiting, std::string* error) const {
+    std::string reason;
+    const bool restored = safe_file::RestoreInterruptedSave(rulesPath_, whileWaiting, reason);
+    if (error && !reason.empty()) *error = rulesPath_ + ": the file is missing while " + reason;
+    return restored;
+}
 
 void RulesDocument::SetLine(std::size_t i, std::string text) {
     replaced_[i] = std::move(text);

@@ -35,8 +35,10 @@ public:
 
     // Called before Exists() at start-up: where a save was cut short between
     // the two renames of its swap, with no file under RulesPath (Windows),
-    // gives the old file its name back. True when it did.
-    bool RestoreInterruptedSave() const;
+    // gives the old file its name back. True when it did. Waits for another
+    // editor's save to end first, calling whileWaiting; where that does not
+    // end or the turn cannot be had, sets error to "<path>: <what holds it>".
+    bool RestoreInterruptedSave(const std::function<void()>& whileWaiting = {}, std::string* error = nullptr) const;
 
     // Replaces the lines by the file's lines. A line ends at CR or CRLF; the
     // terminator is dropped and a lone LF stays inside its line. Reports

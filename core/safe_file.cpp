@@ -3,6 +3,8 @@
 #include "safe_file_platform.h"
 
 #include <cerrno>
+#include <cstdio>
+#include <random>
 
 namespace safe_file {
 namespace {
@@ -15,17 +17,31 @@ constexpr std::size_t kWriteChunk = 1 << 20;
 // of this target that no writer holds any more. A save still under way, in
 // this process or any other, holds its file and keeps it.
 void RemoveAbandonedTemporaries(const std::string& target) {
-    const std::string prefix = TempPrefix(target);
-    const std::string folder = FolderOf(target);
-    ForEachEntry(folder, [&](const std::string& name) {
-        if (name.compare(0, prefix.size(), prefix) == 0) RemoveIfAbandoned(folder + kPathSeparator + name);
-    });
+    ForEachBeside(target, TempPrefix(target), RemoveIfAbandoned);
+}
+
+// A name of its own for each save, which its backup ends with too (Windows):
+// a start pairs the two halves of a swap by it, never by a process id,
+// which the system gives out again.
+std::string NewSaveToken() {
+    std::random_device random;
+    char token[17];
+    std::snprintf(token, sizeof token, "%08x%08x", unsigned(random()), unsigned(random()));
+    return token;
 }
 
 }  // namespace
 
 std::string platform::TempPrefix(const std::string& target) {
     return "." + target.substr(target.find_last_of(kPathSeparator) + 1) + ".saving-";
+}
+
+void platform::ForEachBeside(const std::string& target, const std::string& prefix,
+                             const std::function<void(const std::string& path)>& visit) {
+    const std::string folder = FolderOf(target);
+    ForEachEntry(folder, [&](const std::string& name) {
+        if (name.compare(0, prefix.size(), prefix) == 0) visit(folder + kPathSeparator + name);
+    });
 }
 
 bool IsRegularFile(const std::string& path) { return platform::IsRegularFile(path); }
@@ -72,13 +88,13 @@ bool Replacement::Open() {
 
     Handle handle = kNoHandle;
     for (unsigned attempt = 0; handle == kNoHandle; ++attempt) {
-        temp_ = FolderOf(target_) + kPathSeparator + TempPrefix(target_) + std::to_string(ProcessId()) + "-" +
-                std::to_string(attempt);
+        temp_ = FolderOf(target_) + kPathSeparator + TempPrefix(target_) + NewSaveToken();
         bool taken = false;
         if (!CreateLocked(temp_, handle, taken, reason)) {
             temp_.clear();
             handle = kNoHandle;
-            if (!taken || attempt > 1000) return Fail(reason);
+            if (!taken || attempt > 1000)
+                return Fail("no new file can be made in the folder " + FolderOf(target_) + " (" + reason + ")");
         }
     }
     handle_ = ToStored(handle);
@@ -114,7 +130,8 @@ bool Replacement::Commit() {
     // Taken while the new file is still held, so that no save that has the
     // turn takes it for a leftover.
     Handle turn = kNoHandle;
-    if (!TakeSwapTurn(target_, whileWaiting_, turn, reason)) return Fail(reason);
+    if (!TakeSwapTurn(target_, temp_, whileWaiting_, turn, reason))
+        return Fail(reason + "; the file is left as it was, save again once that is done");
     const struct TurnEnd {
         Handle turn;
         ~TurnEnd() { EndSwapTurn(turn); }

@@ -35,16 +35,17 @@ std::uint64_t SizeOf(std::FILE* file);
 
 // Where a save was cut short between the two renames of its swap (Windows),
 // the rules name is empty, the old file has its backup name and the new
-// file its temporary name with the same ending: gives the old file its name
-// back, never over a file. True when it did. A backup alone is no reason: a
-// rules file missing beside it was removed. Waits for a save under way to
-// end, as saves wait for each other (a link is looked at beside its
-// target). A rename replaces in one step on POSIX: no save leaves the name
-// empty there.
+// file, held by no one, its temporary name with the same ending: gives the
+// old file its name back, never over a file. True when it did. A backup
+// alone is no reason: a rules file missing beside it was removed. Waits for
+// a save under way to end, as saves wait for each other, calling
+// whileWaiting (a link is looked at beside its target); where the turn
+// cannot be had, sets reason to what holds it. A rename replaces in one step
+// on POSIX: no save leaves the name empty there.
 #ifdef _WIN32
-bool RestoreInterruptedSave(const std::string& path);
+bool RestoreInterruptedSave(const std::string& path, const std::function<void()>& whileWaiting, std::string& reason);
 #else
-inline bool RestoreInterruptedSave(const std::string&) { return false; }
+inline bool RestoreInterruptedSave(const std::string&, const std::function<void()>&, std::string&) { return false; }
 #endif
 
 // Writes a new version of a file next to it and swaps it in only once every
@@ -59,10 +60,10 @@ inline bool RestoreInterruptedSave(const std::string&) { return false; }
 // the old file's backup. Otherwise, if the writer is destroyed without a
 // successful Commit, the temporary file is removed. Saves of one file swap
 // in turn (Windows): Commit waits while another editor's save swaps, calling
-// whileWaiting, and fails after ten seconds, saying that another editor is
-// saving the file. A file that another program holds for a moment (Windows)
-// is tried again for about two seconds, calling whileWaiting meanwhile, but
-// only while the old file has its name.
+// whileWaiting, and fails after ten seconds, saying what holds the turn. A
+// file that another program holds for a moment (Windows) is tried again for
+// about two seconds, calling whileWaiting meanwhile, but only while the old
+// file has its name; a failure names a rules file held by another program.
 // A link to the file is followed, so the link's target is replaced and the
 // link stays; a link that cannot be followed is an error. The writer holds a
 // lock on its temporary file while it writes; a successful Commit removes the

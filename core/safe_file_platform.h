@@ -27,7 +27,7 @@ std::string ErrnoReason(int error);
 std::string FolderOf(const std::string& path);
 
 // What the name of a save's new file begins with, in the target's folder
-// (".unitrules.xml.saving-"); the process id and a number follow.
+// (".unitrules.xml.saving-"); a token made anew for each save follows.
 std::string TempPrefix(const std::string& target);
 
 // The file a save of path must replace: links are followed, so the link
@@ -56,11 +56,13 @@ bool KeepOwnerAndMode(Handle handle, const std::string& target, std::string& rea
 bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& written, std::string& reason);
 
 // One swap of target at a time, across processes (Windows): a save takes
-// the turn while it still holds its new file and ends it once the leftovers
-// are settled. While another save has it, waits, calling whileWaiting, and
-// after a while fails, saying so. A POSIX rename needs no turn.
-bool TakeSwapTurn(const std::string& target, const std::function<void()>& whileWaiting, Handle& turn,
-                  std::string& reason);
+// the turn while it still holds its new file, ownTemp, and ends it once the
+// leftovers are settled. While another save has it, waits, calling
+// whileWaiting, and after a while fails, saying what holds it: another
+// editor's save, or a program that is none, or the rules file held open by
+// a program. A POSIX rename needs no turn.
+bool TakeSwapTurn(const std::string& target, const std::string& ownTemp, const std::function<void()>& whileWaiting,
+                  Handle& turn, std::string& reason);
 void EndSwapTurn(Handle turn);
 
 enum class SwapOutcome {
@@ -93,6 +95,10 @@ long ProcessId();
 
 // Calls visit with the name of every entry of folder.
 void ForEachEntry(const std::string& folder, const std::function<void(const std::string& name)>& visit);
+// Calls visit with the path of every file in target's folder whose name
+// begins with prefix.
+void ForEachBeside(const std::string& target, const std::string& prefix,
+                   const std::function<void(const std::string& path)>& visit);
 
 // Removes path when no writer holds its lock: a save that was killed, in any
 // process, container or machine that shares the folder.

@@ -189,7 +189,9 @@ bool WriteSome(Handle handle, const char* data, std::size_t size, std::size_t& w
 }
 
 // rename() replaces in one step: saves need not take turns.
-bool TakeSwapTurn(const std::string&, const std::function<void()>&, Handle&, std::string&) { return true; }
+bool TakeSwapTurn(const std::string&, const std::string&, const std::function<void()>&, Handle&, std::string&) {
+    return true;
+}
 void EndSwapTurn(Handle) {}
 
 // The lock is held until the new file has its final name, so no other

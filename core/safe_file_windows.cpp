@@ -69,6 +69,13 @@ DWORD Attributes(const std::string& path) { return ::GetFileAttributesW(LongPath
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+bool HeldOpen(const std::wstring& path, DWORD share) {
+    const HANDLE file = ::CreateFileW(path.c_str(), DELETE, share, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return ::GetLastError() == ERROR_SHARING_VIOLATION;
+    ::CloseHandle(file);
+    return false;
+}
+
 std::string ErrnoReason(int error) { return std::strerror(error); }
 
 std::string FolderOf(const std::string& path) {
@@ -224,20 +231,29 @@ bool KeepOwnerAndMode(Handle handle, const std::string& target, std::string&) {
                            (FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                             FILE_ATTRIBUTE_NOT_CONTENT_INDEXED);
     ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR security = nullptr;
+    PACL dacl = nullptr, newDacl = nullptr;
+    PSECURITY_DESCRIPTOR security = nullptr, newSecurity = nullptr;
     if (::GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
                                 nullptr, &security) != ERROR_SUCCESS)
         return true;
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    SECURITY_DESCRIPTOR_CONTROL control = 0, newControl = 0;
     DWORD revision = 0;
     ::GetSecurityDescriptorControl(security, &control, &revision);
-    if (dacl)
+    // Rules the new file has already (the folder's, as a rule) are not set
+    // again: under Wine that call can fail hard (see docs/saving.md).
+    const bool same = dacl &&
+                      ::GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &newDacl,
+                                        nullptr, &newSecurity) == ERROR_SUCCESS &&
+                      newDacl && ::GetSecurityDescriptorControl(newSecurity, &newControl, &revision) &&
+                      ((control ^ newControl) & SE_DACL_PROTECTED) == 0 && dacl->AclSize == newDacl->AclSize &&
+                      std::memcmp(dacl, newDacl, dacl->AclSize) == 0;
+    if (dacl && !same)
         ::SetSecurityInfo(handle, SE_FILE_OBJECT,
                           DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
                                                                                      : UNPROTECTED_DACL_SECURITY_INFORMATION),
                           nullptr, nullptr, dacl, nullptr);
     ::LocalFree(security);
+    ::LocalFree(newSecurity);
     return true;
 }
 

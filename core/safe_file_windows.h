@@ -17,6 +17,9 @@ std::string Utf8(const wchar_t* wide, std::size_t size);
 std::wstring LongPath(const std::string& utf8);
 std::string SystemReason(DWORD error);
 bool Exists(const std::wstring& path);
+// True when a program has path open so that an open for deleting that
+// shares only share is refused: with share 0, open by anyone at all.
+bool HeldOpen(const std::wstring& path, DWORD share);
 
 // What the name of the old file's backup during a swap begins with, in the
 // target's folder (".unitrules.xml.replaced-").

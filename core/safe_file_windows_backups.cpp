@@ -8,20 +8,6 @@
 
 namespace safe_file {
 namespace platform {
-namespace {
-
-// Calls visit with the full path of every backup of target.
-template <typename Visit>
-void ForEachBackup(const std::string& target, Visit visit) {
-    const std::string prefix = BackupPrefix(target);
-    const std::string folder = FolderOf(target);
-    ForEachEntry(folder, [&](const std::string& name) {
-        if (name.compare(0, prefix.size(), prefix) == 0) visit(folder + kPathSeparator + name);
-    });
-}
-
-}  // namespace
-
 std::string BackupPrefix(const std::string& target) {
     return "." + target.substr(target.find_last_of("\\/") + 1) + ".replaced-";
 }
@@ -31,7 +17,8 @@ std::string BackupPrefix(const std::string& target) {
 // next save.
 void RemoveAbandonedBackups(const std::string& target) {
     if (!Exists(LongPath(target))) return;
-    ForEachBackup(target, [](const std::string& path) { ::DeleteFileW(LongPath(path).c_str()); });
+    ForEachBeside(target, BackupPrefix(target),
+                  [](const std::string& path) { ::DeleteFileW(LongPath(path).c_str()); });
 }
 
 }  // namespace platform
@@ -40,21 +27,21 @@ void RemoveAbandonedBackups(const std::string& target) {
 // backup name and the new one under the name that ends the same, and the
 // rules name empty. Only then does the old file get its name back: a backup
 // alone is a leftover, and a rules file missing beside it was removed. A
-// save under way ends before this looks.
-bool RestoreInterruptedSave(const std::string& path) {
+// save under way ends before this looks; a new file held open is a live one.
+bool RestoreInterruptedSave(const std::string& path, const std::function<void()>& whileWaiting, std::string& reason) {
     using namespace platform;
     const std::string target = LinkTarget(path);
     const std::wstring wideTarget = LongPath(target);
     if (::GetFileAttributesW(wideTarget.c_str()) != INVALID_FILE_ATTRIBUTES || ::GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
     Handle turn = kNoHandle;
-    std::string reason;
-    if (!TakeSwapTurn(target, {}, turn, reason)) return false;
+    if (!TakeSwapTurn(target, {}, whileWaiting, turn, reason)) return false;
     const std::string folder = FolderOf(target), newPrefix = folder + kPathSeparator + TempPrefix(target);
     const std::size_t endingAt = folder.size() + 1 + BackupPrefix(target).size();
     bool restored = false;
-    ForEachBackup(target, [&](const std::string& backup) {
-        if (!restored && Exists(LongPath(newPrefix + backup.substr(endingAt))))
+    ForEachBeside(target, BackupPrefix(target), [&](const std::string& backup) {
+        const std::wstring newHalf = LongPath(newPrefix + backup.substr(endingAt));
+        if (!restored && Exists(newHalf) && !HeldOpen(newHalf, 0))
             restored = ::MoveFileExW(LongPath(backup).c_str(), wideTarget.c_str(), MOVEFILE_WRITE_THROUGH);
     });
     EndSwapTurn(turn);

@@ -33,6 +33,7 @@ constexpr int kRenameOnlyTries = 3;
 // is busy; one that keeps the turn longer than this is stuck.
 constexpr ULONGLONG kTurnWaitMs = 10000;
 constexpr ULONGLONG kDeniedWaitMs = 1000;
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // FILE_RENAME_INFO as Windows 10 1607 and later define it, and the class and
 // flags of the rename that replaces in one step even a file others have open
@@ -157,6 +158,12 @@ void Pause(DWORD ms, const std::function<void()>& whileWaiting) {
     }
 }
 
+// Editors close the rules file once read: one held against replacing is another program's.
+std::string BusyReason(const std::wstring& target, DWORD error) {
+    const std::string reason = SystemReason(error);
+    return HeldOpen(target, kShareAll) ? "another program has this file open (" + reason + ")" : reason;
+}
+
 enum class Step { kDone, kFailed, kNameTaken, kOnlyCopy };
 
 // One swap, tried again as long as the old file has its name.
@@ -245,6 +252,13 @@ private:
     bool plainRename_ = true;
 };
 
+// An editor holds the turn only while a .saving- file of its own is there.
+bool AnotherSaveUnderWay(const std::string& target, const std::string& ownTemp) {
+    bool found = false;
+    ForEachBeside(target, TempPrefix(target), [&](const std::string& path) { found |= path != ownTemp; });
+    return found;
+}
+
 }  // namespace
 
 SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool,
@@ -277,7 +291,7 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
             break;
         }
         if (attempt == kBusyRetries || !IsBusy(error, wideTarget)) {
-            reason = SystemReason(error);
+            reason = BusyReason(wideTarget, error);
             return SwapOutcome::kTargetKept;
         }
         Pause(kBusyPausesMs[attempt], whileWaiting);
@@ -288,36 +302,34 @@ SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& ta
 // open: it shares nothing, and it goes when its holder closes it or dies, so
 // a save that was killed never keeps the others waiting, and no second
 // holder can open it while the first has it.
-bool TakeSwapTurn(const std::string& target, const std::function<void()>& whileWaiting, Handle& turn,
-                  std::string& reason) {
+bool TakeSwapTurn(const std::string& target, const std::string& ownTemp, const std::function<void()>& whileWaiting,
+                  Handle& turn, std::string& reason) {
     const std::string lock = FolderOf(target) + kPathSeparator + "." + target.substr(target.find_last_of("\\/") + 1) +
                              ".lock";
     const ULONGLONG start = ::GetTickCount64();
-    for (;;) {
+    ULONGLONG deniedSince = ~0ull;
+    DWORD error = 0;
+    // Denied for the moment the last holder's file is being deleted, which
+    // may be gone by the next look. A lock file that stays denied (a leftover
+    // of another user's, a folder the user may not write) is named.
+    for (;; Pause(10, whileWaiting)) {
         turn = ::CreateFileW(LongPath(lock).c_str(), GENERIC_WRITE | DELETE, 0, nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         if (turn != INVALID_HANDLE_VALUE) return true;
-        const DWORD error = ::GetLastError();
-        const ULONGLONG waited = ::GetTickCount64() - start;
-        if (error == ERROR_SHARING_VIOLATION && waited < kTurnWaitMs) {
-            Pause(10, whileWaiting);
-            continue;
-        }
-        if (error == ERROR_SHARING_VIOLATION) {
-            reason = "another editor is saving this file; it is left as it was, save again once that is done";
-            return false;
-        }
-        // Denied for the moment the last holder's file is being deleted. A
-        // lock file that cannot be made (a folder the user may not write) or
-        // stays denied (a leftover of another user's) is named.
-        if (error == ERROR_ACCESS_DENIED && waited < kDeniedWaitMs && Exists(LongPath(lock))) {
-            Pause(10, whileWaiting);
-            continue;
-        }
-        reason = "the lock file " + lock + ", by which saves take turns, cannot be opened (" + SystemReason(error) +
-                 "); the file is left as it was";
-        return false;
+        error = ::GetLastError();
+        const ULONGLONG now = ::GetTickCount64();
+        if (error == ERROR_ACCESS_DENIED) deniedSince = std::min(deniedSince, now);
+        if (error == ERROR_SHARING_VIOLATION ? now - start >= kTurnWaitMs
+                                             : error != ERROR_ACCESS_DENIED || now - deniedSince >= kDeniedWaitMs)
+            break;
     }
+    const std::wstring wideTarget = LongPath(target);
+    const std::string lockFile = "the lock file " + lock + ", by which saves take turns, ";
+    reason = error != ERROR_SHARING_VIOLATION      ? lockFile + "cannot be opened (" + SystemReason(error) + ")"
+             : HeldOpen(wideTarget, kShareAll)      ? BusyReason(wideTarget, error)
+             : AnotherSaveUnderWay(target, ownTemp) ? "another editor is saving this file"
+                                                    : "another program has " + lockFile + "open";
+    return false;
 }
 
 void EndSwapTurn(Handle turn) {

@@ -215,8 +215,28 @@ void Form1::ConnectEvents() {
 // --- commands ------------------------------------------------------------
 
 void Form1::Form_Load() {
-    document_.RestoreInterruptedSave();  // a save cut short may have left the file under its backup name
+    // A save cut short may have left the file under its backup name, and
+    // another editor's save may have it aside this moment: that save's end is
+    // waited for with the window drawn.
+    std::string error;
+    RunCommand([&] {
+        return document_.RestoreInterruptedSave(
+            [this] {
+                show();
+                QCoreApplication::processEvents();
+            },
+            &error);
+    });
+    if (closeRequested_) {  // asked for while waiting: once the window is up
+        QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+        return;
+    }
     if (document_.Exists()) return;
+    if (!error.empty()) {  // the file may be back once that save is done: Read stays
+        warning_box::Show(this, program_identity::Title(),
+                          QStringLiteral("资料文件现在无法读取,稍后再读入:\n") + CoreText(error));
+        return;
+    }
     warning_box::Show(this, program_identity::Title(), QStringLiteral("无法读取资料文件,请看说明"));
     cmdGetData->setEnabled(false);
 }

@@ -10,6 +10,7 @@
 
 #include "safe_file.h"
 
+#include <thread>
 #include <vector>
 
 #include <windows.h>
@@ -160,6 +161,31 @@ TEST(FailedSave, WhereTheLockFileCannotBeOpenedNamesIt) {
     EXPECT_EQ(error.find(rules.file + ": the lock file " + lock + ", by which saves take turns, cannot be opened ("),
               0u) << error;
     EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
+    // A start that finds the rules name empty says so too, instead of calling the file missing.
+    ::DeleteFileW(WideOf(rules.file).c_str());
+    EXPECT_FALSE(rules.Document().RestoreInterruptedSave({}, &error));
+    EXPECT_EQ(error.find(rules.file + ": the file is missing while the lock file " + lock), 0u) << error;
+}
+
+// Another save's turn for over a second, then its lock file denied for a
+// moment (a folder under its name here, as a file being deleted is): the
+// denial's allowance counts from the denial, and the save lands.
+TEST(FailedSave, ALockFileDeniedForAMomentAfterALongWaitIsWaitedFor) {
+    RulesFolder rules;
+    RulesDocument doc = rules.Loaded();
+    const std::wstring lock = WideOf(rules.file.substr(0, rules.file.size() - 13) + ".unitrules.xml.lock");
+    const HANDLE otherSave =
+        ::CreateFileW(lock.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    std::thread turnEnds([&] {
+        ::Sleep(1500);
+        ::CloseHandle(otherSave);
+        ::CreateDirectoryW(lock.c_str(), nullptr);
+        ::Sleep(300);
+        ::RemoveDirectoryW(lock.c_str());
+    });
+    std::string error;
+    EXPECT_TRUE(doc.Save({}, error)) << error;
+    turnEnds.join();
 }
 
 // What ReplaceFileW would keep of the old file, kept by a save that renames

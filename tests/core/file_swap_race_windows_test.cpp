@@ -229,11 +229,23 @@ TEST(Backups, OnlyAnInterruptedSwapGetsTheMissingRulesNameAtStart) {
     WriteBytes(newer, kOnDisk);
     EXPECT_FALSE(rules.Document().RestoreInterruptedSave());
     EXPECT_FALSE(Exists(rules.file));
-    WriteBytes(rules.folder / "data/.unitrules.xml.saving-4243-0", kSavedByA);
+    const std::string newFile = rules.folder / "data/.unitrules.xml.saving-4243-0";
+    WriteBytes(newFile, kSavedByA);
+    const HANDLE writer =
+        ::CreateFileW(Fs(newFile).wstring().c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_FALSE(rules.Document().RestoreInterruptedSave()) << "a live save's new file is no half of a swap";
+    ::CloseHandle(writer);
     EXPECT_TRUE(rules.Document().RestoreInterruptedSave());
     EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
     EXPECT_FALSE(Exists(newer));
     EXPECT_EQ(ReadBytes(older), "older");
+    // Each save's names are its own, even two saves of one process: a process id comes back.
+    std::set<std::string> newFiles;
+    RulesDocument doc = rules.Loaded();
+    SwapFaultsFor hook({.swapBegins = [&](const std::string& temp) { newFiles.insert(temp); }});
+    std::string error;
+    for (int save = 0; save < 2; ++save) EXPECT_TRUE(doc.Save({}, error)) << error;
+    EXPECT_EQ(newFiles.size(), 2u);
 }
 
 // A rules file installed with an old time stamp (unpacked from an archive),
@@ -302,11 +314,13 @@ TEST(Backups, AStartWaitsForASaveThatHasTheFileAside) {
         ::CloseHandle(save);
     });
     const RulesDocument starting = rules.Document();
-    const bool restored = starting.RestoreInterruptedSave();
+    int eventPasses = 0;  // the window is drawn while it waits
+    const bool restored = starting.RestoreInterruptedSave([&] { ++eventPasses; });
     const bool found = starting.Exists();
     giveBack.join();
     EXPECT_FALSE(restored);
     EXPECT_TRUE(found);
+    EXPECT_GT(eventPasses, 2);
     EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
 }
 

@@ -153,9 +153,13 @@ TEST_P(BusyFile, HeldLongerTheSaveReportsAndKeepsTheFile) {
     const TimedSave save = SaveWhileHeld(10000);
     EXPECT_FALSE(save.ok);
     EXPECT_TRUE(save.unchanged);
-    const std::string reason = std::get<0>(GetParam()) != Held::kSwapTurn ? SystemReason(ERROR_SHARING_VIOLATION)
-        : "another editor is saving this file; it is left as it was, save again once that is done";
-    EXPECT_EQ(save.error, rules_.file + ": " + reason);
+    const std::string reasons[] = {"another program has this file open (" + SystemReason(ERROR_SHARING_VIOLATION) + ")",
+                                   SystemReason(ERROR_SHARING_VIOLATION),  // a scanner holding the new file
+                                   "another program has the lock file " + rules_.file.substr(0, rules_.file.size() - 13) +
+                                       ".unitrules.xml.lock"
+                                       ", by which saves take turns, open; the file is left as it was, save again once "
+                                       "that is done"};
+    EXPECT_EQ(save.error, rules_.file + ": " + reasons[int(std::get<0>(GetParam()))]);
     EXPECT_EQ(ReadBytes(rules_.file), kOnDisk);
     std::printf("held 10 s: the save gave up after %lld ms\n", save.ms);
     holder_.reset();
@@ -203,7 +207,8 @@ TEST(BusyFileGame, ReadsWhileTheGameHoldsTheFileAndSaveFailsClearly) {
     const TimedSave save(doc);
     EXPECT_FALSE(save.ok);
     EXPECT_TRUE(save.unchanged);
-    EXPECT_EQ(save.error, rules.file + ": " + SystemReason(ERROR_SHARING_VIOLATION));
+    EXPECT_EQ(save.error,
+              rules.file + ": another program has this file open (" + SystemReason(ERROR_SHARING_VIOLATION) + ")");
     EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
     EXPECT_EQ(rules.folder.Entries("data"), std::vector<std::string>{"unitrules.xml"});
 }
