@@ -3,7 +3,8 @@
 # private mount namespace): from the keyboard the editor reads the demo, finds
 # Halilis Knight, retypes its build time as 77 and saves; the file must be the
 # demo with that one line changed, and every Qt library, plugin and font the
-# editor mapped must be the folder's.   linux_folder_test.sh TARBALL DEMO
+# editor mapped must be the folder's. The notice names every file shipped, and
+# each licence it names is there.   linux_folder_test.sh TARBALL DEMO
 set -eu
 if [ -z "${LINUX_FOLDER_TEST_HIDDEN:-}" ]; then
     [ "$(id -u)" -eq 0 ] && namespace=-m || namespace=-rm
@@ -11,16 +12,23 @@ if [ -z "${LINUX_FOLDER_TEST_HIDDEN:-}" ]; then
 fi
 fail() { echo "FAIL: $*"; exit 1; }
 system=/usr/lib/x86_64-linux-gnu
+work=$(mktemp -d)
 mount -t tmpfs hidden "$system/qt6"
 for library in "$system"/libQt6*; do [ -L "$library" ] || mount --bind /dev/null "$library"; done
 for fonts in $(fc-list :lang=zh file | sed 's|/[^/]*: *$||' | sort -u); do mount -t tmpfs hidden "$fonts"; done
 [ -z "$(fc-list :lang=zh)" ] || fail "a system font with Chinese is still visible"
 
-work=$(mktemp -d)
 editor=
 trap 'kill "$editor" 2>/dev/null || true; rm -rf "$work"' EXIT
 tar -xzf "$1" -C "$work"
 folder="$work/tarvenor-unit-editor"
+licenses="$folder/tarvenor-unit-editor-libs/licenses"
+(cd "$folder" && find tarvenor-unit-editor-libs -type f ! -path '*/licenses/*') | while read -r file; do
+    grep -qxF "$file" "$licenses/NOTICE.txt" || fail "$file is not in the notice"
+done
+sed -n 's/^    licence: //p' "$licenses/NOTICE.txt" | sed 's/ or \| and \| with \|, /\n/g' | sort -u | while read -r name; do
+    [ -f "$licenses/$name.txt" ] || fail "the notice names the licence $name, whose text is not there"
+done
 mkdir "$folder/data"
 cp "$2" "$folder/data/unitrules.xml"
 LC_ALL=C awk '/<JOB_TIME>/ && ++unit == 2 { sub(/>[^<]*</, ">77<") } { print }' "$2" >"$work/expected.xml"
@@ -59,3 +67,4 @@ for carried in lib/libQt6Widgets.so.6 plugins/platforms/libqxcb.so lib/fonts/wqy
 done
 xdotool key alt+x
 wait "$editor" || fail "the editor exited with status $?"
+
