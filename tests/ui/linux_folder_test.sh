@@ -3,8 +3,9 @@
 # private mount namespace): from the keyboard the editor reads the demo, finds
 # Halilis Knight, retypes its build time as 77 and saves; the file must be the
 # demo with that one line changed, and every Qt library, plugin and font the
-# editor mapped must be the folder's. The notice names every file shipped, and
-# each licence it names is there.   linux_folder_test.sh TARBALL DEMO
+# editor mapped must be the folder's, though QT_PLUGIN_PATH names the system's
+# plugins. The notice names every file shipped, and each licence it names is
+# there.   linux_folder_test.sh TARBALL DEMO
 set -eu
 if [ -z "${LINUX_FOLDER_TEST_HIDDEN:-}" ]; then
     [ "$(id -u)" -eq 0 ] && namespace=-m || namespace=-rm
@@ -13,6 +14,8 @@ fi
 fail() { echo "FAIL: $*"; exit 1; }
 system=/usr/lib/x86_64-linux-gnu
 work=$(mktemp -d)
+mkdir -p "$work/foreign/plugins/platforms"  # the system's platform plugin, for QT_PLUGIN_PATH
+cp "$system/qt6/plugins/platforms/libqxcb.so" "$work/foreign/plugins/platforms"
 mount -t tmpfs hidden "$system/qt6"
 for library in "$system"/libQt6*; do [ -L "$library" ] || mount --bind /dev/null "$library"; done
 for fonts in $(fc-list :lang=zh file | sed 's|/[^/]*: *$||' | sort -u); do mount -t tmpfs hidden "$fonts"; done
@@ -33,7 +36,7 @@ mkdir "$folder/data"
 cp "$2" "$folder/data/unitrules.xml"
 LC_ALL=C awk '/<JOB_TIME>/ && ++unit == 2 { sub(/>[^<]*</, ">77<") } { print }' "$2" >"$work/expected.xml"
 
-LD_LIBRARY_PATH=$system "$folder/tarvenor-unit-editor" &  # as Steam starts programs
+LD_LIBRARY_PATH=$system QT_PLUGIN_PATH="$work/foreign/plugins" "$folder/tarvenor-unit-editor" &  # as Steam starts programs
 editor=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$editor" | head -n 1)
 [ -n "$window" ] || fail "the editor did not start"
