@@ -5,7 +5,8 @@
 # demo with that one line changed, and every Qt library, plugin and font the
 # editor mapped must be the folder's, though QT_PLUGIN_PATH names the system's
 # plugins. The notice names every file shipped, and each licence it names is
-# there.   linux_folder_test.sh TARBALL DEMO
+# there. Without a library the system must give, the editor's message names
+# it.   linux_folder_test.sh TARBALL DEMO
 set -eu
 if [ -z "${LINUX_FOLDER_TEST_HIDDEN:-}" ]; then
     [ "$(id -u)" -eq 0 ] && namespace=-m || namespace=-rm
@@ -71,3 +72,6 @@ done
 xdotool key alt+x
 wait "$editor" || fail "the editor exited with status $?"
 
+mount --bind /dev/null "$system/libSM.so.6"
+! timeout 20 "$folder/tarvenor-unit-editor" 2>"$work/error" || fail "the editor started without libSM.so.6"
+grep -q 'libSM\.so\.6' "$work/error" || fail "the message does not name libSM.so.6: $(cat "$work/error")"
