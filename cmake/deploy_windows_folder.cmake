@@ -65,6 +65,9 @@ endforeach()
 # source carries; the parts named here are those with licences of their own
 # to show, the rest (and every copyright holder) is in Debian's copyright file
 # of qt6-base.
+if(NOT QT_VERSION VERSION_EQUAL 6.4.2)
+    message(FATAL_ERROR "the parts Qt carries are named below as Qt 6.4.2 has them, not Qt ${QT_VERSION}")
+endif()
 set(qt_licence "LGPL-3.0 or GPL-2.0 or GPL-3.0")
 set(contents
     "Qt6Core.dll|Qt ${QT_VERSION} (Qt Core), with PCRE2 10.40, double-conversion 3.2.0, zlib 1.2.13, TinyCBOR 0.6.0, BLAKE2 and the Unicode data built in|${qt_licence}, BSD-3-Clause and BSD-2-Clause, Zlib, MIT, CC0-1.0, Unicode-DFS-2016"
