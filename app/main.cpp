@@ -1,5 +1,6 @@
 #include "Form1.h"
 #include "fallback_font.h"
+#include "folder_plugins.h"
 #include "session_platform.h"
 
 #include <QApplication>
@@ -7,12 +8,14 @@
 #include <cstdio>
 
 int main(int argc, char** argv) {
+    folder_plugins::IgnorePluginPathInFolder();
     session_platform::PreferX11();
     if (const std::string missing = session_platform::MissingDisplay(argc, argv); !missing.empty()) {
         std::fprintf(stderr, "%s\n", missing.c_str());
         return 1;
     }
     QApplication app(argc, argv);
+    folder_plugins::GivePluginPathBack();
     if (const std::string missing = session_platform::EndDisplayCheck(); !missing.empty()) {
         std::fprintf(stderr, "%s\n", missing.c_str());
         return 1;

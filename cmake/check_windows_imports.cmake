@@ -4,7 +4,9 @@ cmake_minimum_required(VERSION 3.21)
 # DLLs of the folder's top level and Windows' own DLLs, and every DLL of the
 # folder's top level is imported by something in it (nothing is shipped for
 # nothing). Plugins are loaded by Qt, not imported: the platform plugin must
-# be there, and plugins sit only in the folders Qt looks in.
+# be there, and plugins sit only in the folders Qt looks in. licenses/NOTICE.txt
+# names every file but the editor, and each licence it names is there as a
+# text (release_notice.cmake).
 set(windows_dlls
     advapi32 authz bcrypt comctl32 comdlg32 crypt32 d2d1 d3d9 d3d11 d3d12 dwmapi dwrite dxgi gdi32 imm32
     kernel32 mpr msvcrt netapi32 ole32 oleaut32 rpcrt4 setupapi shcore shell32 shlwapi user32 userenv
@@ -20,7 +22,24 @@ string(TOLOWER "${top_dlls}" top_dlls_lower)
 set(problems "")
 set(imported "")
 set(exes 0)
+file(READ "${FOLDER}/licenses/NOTICE.txt" notice)
+string(REGEX MATCHALL "\n    licence: [^\n]+" licences "${notice}")
+string(REGEX REPLACE "\n    licence: | (or|and|with) |, " ";" licences "${licences}")
+list(REMOVE_DUPLICATES licences)
+foreach(licence IN LISTS licences)
+    if(licence AND NOT "licenses/${licence}.txt" IN_LIST files)
+        list(APPEND problems "the notice names the licence ${licence}, whose text is not in licenses/")
+    endif()
+endforeach()
+
 foreach(file IN LISTS files)
+    if(file MATCHES "^licenses/")
+        continue()
+    endif()
+    string(FIND "${notice}" "\n${file}\n" at)
+    if(NOT file MATCHES "^[^/]+\\.exe$" AND at EQUAL -1)
+        list(APPEND problems "${file} is shipped but not in licenses/NOTICE.txt")
+    endif()
     if(file MATCHES "^[^/]+\\.exe$")
         math(EXPR exes "${exes} + 1")
     elseif(NOT file MATCHES "^[^/]+\\.dll$" AND NOT file MATCHES "^(platforms|imageformats)/[^/]+\\.dll$")
@@ -63,4 +82,4 @@ if(problems)
     message(FATAL_ERROR "deploy folder ${FOLDER}:\n  ${text}")
 endif()
 list(LENGTH files count)
-message("${count} files, each importing only the folder's DLLs and Windows' own")
+message("${count} files: each program and DLL imports only the folder's DLLs and Windows' own, and the notice names each")

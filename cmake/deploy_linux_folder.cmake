@@ -6,7 +6,8 @@ cmake_minimum_required(VERSION 3.21)
 #   tarvenor-unit-editor-libs/lib/          the libraries, run path $ORIGIN
 #   tarvenor-unit-editor-libs/lib/fonts/    the Chinese font, for systems without one
 #   tarvenor-unit-editor-libs/plugins/      the plugins, run path $ORIGIN/../../lib
-#   tarvenor-unit-editor-libs/licenses/     the Debian copyright file of each package shipped
+#   tarvenor-unit-editor-libs/licenses/     NOTICE.txt, the licence texts it names and the Debian
+#                                           copyright file of each package shipped
 # The run paths are DT_RPATH, which LD_LIBRARY_PATH does not override (Steam
 # sets it for the programs it starts). Every library the executable and the
 # plugins need is shipped, and theirs in turn, unless it is one the system
@@ -43,6 +44,26 @@ set(system_libraries
     "libwayland-(client|cursor|egl)"
     "lib(fontconfig|freetype|z|png16|harfbuzz)"
     "lib(glib|gobject|gthread)-2\\.0" "libdbus-1")
+# The project and licence of each Debian source package the folder takes files
+# from, for the notice (release_notice.cmake); one not listed stops the build.
+set(projects
+    "qt6-base|Qt|LGPL-3.0 or GPL-2.0 or GPL-3.0"
+    "qt6-wayland|Qt Wayland|LGPL-3.0 or GPL-2.0 or GPL-3.0"
+    "fcitx5-qt|Fcitx 5 Qt|LGPL-2.1 and BSD-3-Clause"
+    "libb2|BLAKE2|CC0-1.0"
+    "double-conversion|double-conversion|BSD-3-Clause"
+    "gcc-12|GCC's OpenMP runtime|GPL-3.0 with GCC-exception-3.1"
+    "icu|ICU|ICU"
+    "libjpeg-turbo|libjpeg-turbo|IJG and BSD-3-Clause and Zlib"
+    "md4c|MD4C|MIT"
+    "pcre2|PCRE2|BSD-3-Clause"
+    "xcb-util|XCB utilities|MIT" "xcb-util-image|XCB image utilities|MIT"
+    "xcb-util-keysyms|XCB key symbol utilities|MIT" "xcb-util-renderutil|XCB render utilities|MIT"
+    "xcb-util-wm|XCB window manager utilities|MIT"
+    "libxkbcommon|xkbcommon|MIT"
+    "libzstd|Zstandard|BSD-3-Clause or GPL-2.0"
+    "fonts-wqy-microhei|WenQuanYi Micro Hei|Apache-2.0 or GPL-3.0-with-Font-exception")
+include("${CMAKE_CURRENT_LIST_DIR}/release_notice.cmake")
 list(JOIN system_libraries "|" system_pattern)
 set(system_pattern "^(${system_pattern})\\.so\\.[0-9]+$")
 string(REPLACE "|" ";" LIB_DIRS "${LIB_DIRS}")
@@ -55,8 +76,9 @@ get_filename_component(exe_name "${EXE}" NAME)
 file(WRITE "${FOLDER}/qt.conf" "[Paths]\nPrefix = ${libs_name}\nLibraries = lib\nPlugins = plugins\n")
 
 # ship(SOURCE DESTINATION RUNPATH): copied, stripped, its run path set, and
-# its needs looked at next. ship_license(SOURCE): the copyright file of the
-# Debian package SOURCE comes from, under the package's name.
+# its needs looked at next. ship_license(SOURCE DESTINATION): the copyright
+# file of the Debian package SOURCE comes from, under the package's name, and
+# DESTINATION's entry in the notice.
 set(pending "")
 function(ship source destination runpath)
     get_filename_component(dir "${destination}" DIRECTORY)
@@ -72,25 +94,40 @@ function(ship source destination runpath)
     set(pending ${pending} "${destination}" PARENT_SCOPE)
 endfunction()
 
-function(ship_license source)
+function(ship_license source destination)
     execute_process(COMMAND "${DPKG_QUERY}" -S "${source}" OUTPUT_VARIABLE owner RESULT_VARIABLE failed)
     string(REGEX REPLACE "^([^:]+):.*" "\\1" package "${owner}")
     if(failed OR NOT EXISTS "/usr/share/doc/${package}/copyright")
         message(FATAL_ERROR "no Debian package with a copyright file ships ${source}")
     endif()
     file(COPY_FILE "/usr/share/doc/${package}/copyright" "${libs}/licenses/${package}")
+    notice_debian_source("${DPKG_QUERY}" "${package}" source_package version)
+    set(licences "")
+    foreach(entry IN LISTS projects)
+        if(entry MATCHES "^${source_package}\\|([^|]+)\\|(.+)$")
+            set(project "${CMAKE_MATCH_1}")
+            set(licences "${CMAKE_MATCH_2}")
+        endif()
+    endforeach()
+    if(NOT licences)
+        message(FATAL_ERROR "${source} comes from the Debian source package ${source_package}, whose licence the notice does not know")
+    endif()
+    notice_upstream_version("${version}" upstream)
+    file(RELATIVE_PATH shipped "${FOLDER}" "${destination}")
+    notice_file("${shipped}" "${project} ${upstream}" "${licences}"
+                "Debian source package ${source_package} ${version} (apt-get source ${source_package}=${version})")
 endfunction()
 
 ship("${EXE}" "${FOLDER}/${exe_name}" "$ORIGIN/${libs_name}/lib")
 get_filename_component(font_name "${FONT}" NAME)
 file(COPY_FILE "${FONT}" "${libs}/lib/fonts/${font_name}")
-ship_license("${FONT}")
+ship_license("${FONT}" "${libs}/lib/fonts/${font_name}")
 foreach(plugin IN LISTS plugins)
     if(NOT EXISTS "${QT_PLUGINS}/${plugin}")
         message(FATAL_ERROR "Qt has no plugin ${plugin} in ${QT_PLUGINS}")
     endif()
     ship("${QT_PLUGINS}/${plugin}" "${libs}/plugins/${plugin}" "$ORIGIN/../../lib")
-    ship_license("${QT_PLUGINS}/${plugin}")
+    ship_license("${QT_PLUGINS}/${plugin}" "${libs}/plugins/${plugin}")
 endforeach()
 
 while(pending)
@@ -116,9 +153,12 @@ while(pending)
             message(FATAL_ERROR "${binary} needs ${library}, which is neither found nor the system's")
         endif()
         ship("${source}" "${libs}/lib/${library}" "$ORIGIN")
-        ship_license("${source}")
+        ship_license("${source}" "${libs}/lib/${library}")
     endforeach()
 endwhile()
+notice_write("${libs}/licenses" "${QT_VERSION}" "\
+Its source is the Debian source package qt6-base named below (qt6-wayland
+for Qt Wayland), from which Debian 12 built these libraries.")
 
 get_filename_component(parent "${FOLDER}" DIRECTORY)
 get_filename_component(name "${FOLDER}" NAME)

@@ -16,14 +16,17 @@ function(tarvenor_linux_deploy target)
         message(FATAL_ERROR "the Linux folder bundles ${font} (Debian's fonts-wqy-microhei)")
     endif()
     set(lib_dirs "$<TARGET_FILE_DIR:Qt6::Core>|/usr/lib/${CMAKE_LIBRARY_ARCHITECTURE}|/lib/${CMAKE_LIBRARY_ARCHITECTURE}")
+    file(GLOB licence_texts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/release/licenses/*.txt)
     set(folder ${CMAKE_BINARY_DIR}/tarvenor-unit-editor)
     set(tarball ${CMAKE_BINARY_DIR}/tarvenor-unit-editor-linux-x86_64.tar.gz)
     add_custom_command(OUTPUT ${tarball}
         COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${target}> -DQT_PLUGINS=${QT6_INSTALL_PREFIX}/${QT6_INSTALL_PLUGINS}
                 "-DLIB_DIRS=${lib_dirs}" -DFONT=${font} -DOBJDUMP=${TARVENOR_OBJDUMP} -DSTRIP=${TARVENOR_STRIP}
                 -DPATCHELF=${TARVENOR_PATCHELF} -DDPKG_QUERY=${TARVENOR_DPKG_QUERY}
-                -DFOLDER=${folder} -DTARBALL=${tarball} -P ${PROJECT_SOURCE_DIR}/cmake/deploy_linux_folder.cmake
+                -DQT_VERSION=${Qt6_VERSION} -DFOLDER=${folder} -DTARBALL=${tarball}
+                -P ${PROJECT_SOURCE_DIR}/cmake/deploy_linux_folder.cmake
         DEPENDS ${target} ${PROJECT_SOURCE_DIR}/cmake/deploy_linux_folder.cmake
+                ${PROJECT_SOURCE_DIR}/cmake/release_notice.cmake ${licence_texts}
         COMMENT "Folder and tarball of the Linux editor"
         VERBATIM)
     add_custom_target(linux_deploy ALL DEPENDS ${tarball})

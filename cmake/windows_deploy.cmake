@@ -23,12 +23,16 @@ endfunction()
 
 # Target windows_deploy (part of the default build): <build>/tarvenor-unit-editor/
 # holding the executable, the Qt DLLs and plugins it loads and the compiler's
-# runtime DLLs, all stripped, and <build>/tarvenor-unit-editor-windows-x86_64.zip
+# runtime DLLs, all stripped, with licenses/ (the notice, the licence texts),
+# and <build>/tarvenor-unit-editor-windows-x86_64.zip
 # of that folder. Test windows_deploy_imports checks that the folder's files
 # import nothing but each other and Windows' own DLLs.
 function(tarvenor_windows_deploy target)
     find_program(TARVENOR_MINGW_OBJDUMP x86_64-w64-mingw32-objdump REQUIRED)
     find_program(TARVENOR_MINGW_STRIP x86_64-w64-mingw32-strip REQUIRED)
+    find_program(TARVENOR_DPKG_QUERY dpkg-query REQUIRED)
+    string(REGEX MATCH "^[0-9]+" gcc_major "${CMAKE_CXX_COMPILER_VERSION}")
+    file(GLOB licence_texts CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/release/licenses/*.txt)
     tarvenor_windows_dll_dirs(dll_dirs)
     string(REPLACE ";" "|" dll_dirs "${dll_dirs}")
     set(folder ${CMAKE_BINARY_DIR}/tarvenor-unit-editor)
@@ -36,8 +40,12 @@ function(tarvenor_windows_deploy target)
     add_custom_command(OUTPUT ${zip}
         COMMAND ${CMAKE_COMMAND} -DEXE=$<TARGET_FILE:${target}> -DQT_PLUGINS=$<TARGET_FILE_DIR:Qt6::Core>/../plugins
                 "-DDLL_DIRS=${dll_dirs}" -DOBJDUMP=${TARVENOR_MINGW_OBJDUMP} -DSTRIP=${TARVENOR_MINGW_STRIP}
+                -DDPKG_QUERY=${TARVENOR_DPKG_QUERY} -DQT_VERSION=${Qt6_VERSION} -DGCC_VERSION=${gcc_major}
+                -DBUILD_QT_SCRIPT=${PROJECT_SOURCE_DIR}/tools/build_qt_windows.sh
                 -DFOLDER=${folder} -DZIP=${zip} -P ${PROJECT_SOURCE_DIR}/cmake/deploy_windows_folder.cmake
         DEPENDS ${target} ${PROJECT_SOURCE_DIR}/cmake/deploy_windows_folder.cmake
+                ${PROJECT_SOURCE_DIR}/cmake/release_notice.cmake ${PROJECT_SOURCE_DIR}/tools/build_qt_windows.sh
+                ${licence_texts}
         COMMENT "Deploy folder and zip of the Windows editor"
         VERBATIM)
     add_custom_target(windows_deploy ALL DEPENDS ${zip})

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QGuiApplication>
 #include <QList>
+#include <QLoggingCategory>
 #include <QtGlobal>
 
 #if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN) && !defined(Q_OS_ANDROID)
@@ -112,7 +113,8 @@ QByteArray g_platforms;
 
 // Qt's messages while QApplication is built, passed on once it stands. Should
 // the platform not start, Qt ends the process with a message that blames its
-// installation, after warnings of its own.
+// installation, after warnings of its own; the line that replaces it names
+// the first reason Qt gave.
 struct HeldMessage {
     QtMsgType type;
     const char* file;  // Qt's own texts, static
@@ -120,18 +122,72 @@ struct HeldMessage {
     const char* function;
     const char* category;
     QString text;
+    bool wanted;  // the user's logging settings show it
 };
 std::vector<HeldMessage>* g_held = nullptr;
 QtMessageHandler g_passOn = nullptr;
 
+// Why a plugin did not load (a library it needs missing, say) Qt's plugin
+// loader tells only at debug level (QT_DEBUG_PLUGINS=1). While messages are
+// held it is heard anyway, for the reason, and its debug messages are passed
+// on only where the user's settings ask for them.
+constexpr const char* kLoaderCategory = "qt.core.plugin.loader";
+QLoggingCategory::CategoryFilter g_usersFilter = nullptr;
+bool g_userHearsLoader = false;
+
+void HearTheLoader(QLoggingCategory* category) {
+    g_usersFilter(category);
+    if (std::strcmp(category->categoryName(), kLoaderCategory) != 0) return;
+    g_userHearsLoader = category->isDebugEnabled();
+    category->setEnabled(QtDebugMsg, true);
+}
+
+bool FromLoader(const char* category) { return category && std::strcmp(category, kLoaderCategory) == 0; }
+
+// The held messages the user's settings show, all of them or only where they
+// show debug messages (the user is tracing Qt: nothing of it may be lost).
+void PassOnHeld(bool onlyWhenTracing) {
+    bool tracing = false;
+    for (const HeldMessage& held : *g_held) tracing = tracing || (held.wanted && held.type == QtDebugMsg);
+    if (onlyWhenTracing && !tracing) return;
+    for (const HeldMessage& held : *g_held)
+        if (held.wanted)
+            g_passOn(held.type, QMessageLogContext(held.file, held.line, held.function, held.category), held.text);
+}
+
+// The first reason Qt gave: the loader's, where a plugin did not load, else
+// Qt's first warning, else its last word. fromLoader: the reason is a plugin
+// that did not load, not the display.
+QByteArray FirstReason(const QString& fatal, bool* fromLoader) {
+    *fromLoader = false;
+    for (const HeldMessage& held : *g_held) {
+        // "QLibraryPrivate::loadPlugin failed on "<file>" : "<reason>""
+        const qsizetype reason = held.text.indexOf(QLatin1String("\" : \""));
+        if (FromLoader(held.category) && held.text.contains(QLatin1String("loadPlugin failed")) && reason >= 0) {
+            *fromLoader = true;
+            return held.text.mid(reason + 5).chopped(1).toLocal8Bit();
+        }
+        if (!FromLoader(held.category) && (held.type == QtWarningMsg || held.type == QtCriticalMsg))
+            return held.text.toLocal8Bit();
+    }
+    return fatal.section(QLatin1Char('\n'), 0, 0).toLocal8Bit();
+}
+
 void HoldOrEnd(QtMsgType type, const QMessageLogContext& context, const QString& text) {
     if (type == QtFatalMsg) {
-        std::fprintf(stderr, "%sthe window system %s (QT_QPA_PLATFORM, -platform) did not start; unset QT_QPA_PLATFORM "
-                     "and leave out -platform, or %s\n", kNoDisplay, g_platforms.constData(), kHowToGiveOne);
+        PassOnHeld(true);
+        bool fromLoader = false;
+        const QByteArray reason = FirstReason(text, &fromLoader);
+        std::fprintf(stderr, "tarvenor-unit-editor: the window system %s (QT_QPA_PLATFORM, -platform) did not start: %s",
+                     g_platforms.constData(), reason.constData());
+        if (!fromLoader)
+            std::fprintf(stderr, "; unset QT_QPA_PLATFORM and leave out -platform, or %s", kHowToGiveOne);
+        std::fprintf(stderr, "\n");
         std::fflush(stderr);
         std::_Exit(1);
     }
-    g_held->push_back({type, context.file, context.line, context.function, context.category, text});
+    const bool wanted = !(type == QtDebugMsg && FromLoader(context.category) && !g_userHearsLoader);
+    g_held->push_back({type, context.file, context.line, context.function, context.category, text, wanted});
 }
 
 }  // namespace
@@ -167,6 +223,7 @@ std::string MissingDisplay(int argc, const char* const* argv) {
             g_platforms = '"' + platforms + '"';
             g_held = new std::vector<HeldMessage>;
             g_passOn = qInstallMessageHandler(HoldOrEnd);
+            g_usersFilter = QLoggingCategory::installFilter(HearTheLoader);
         }
         return {};
     }
@@ -188,10 +245,9 @@ std::string EndDisplayCheck() {
     // and end the process at the first window; its complaints go with it.
     const bool screenless = qGuiApp && QGuiApplication::screens().isEmpty();
     if (g_held) {
+        QLoggingCategory::installFilter(g_usersFilter);
         qInstallMessageHandler(g_passOn);
-        for (const HeldMessage& held : *g_held)
-            if (!screenless)
-                g_passOn(held.type, QMessageLogContext(held.file, held.line, held.function, held.category), held.text);
+        PassOnHeld(screenless);
         delete g_held;
         g_held = nullptr;
     }

@@ -28,14 +28,18 @@ void PreferX11();
 // display), and how to give one; Qt itself would abort with a
 // message that blames its installation. When it is empty, and until
 // EndDisplayCheck, Qt's messages are held back, and should Qt still find the
-// platform unusable (eglfs without a DRM device, a name it does not know),
-// the process writes a line of the same kind and exits with status 1 instead
-// of aborting. Always empty on systems other than Linux and the BSDs.
+// platform unusable (a library its plugin needs missing, eglfs without a DRM
+// device, a name it does not know), the process writes one line with the
+// first reason Qt or the loader gave and exits with status 1 instead of
+// aborting; where the user traces Qt (QT_DEBUG_PLUGINS=1, debug logging
+// rules), the held messages come first. Always empty on systems other than
+// Linux and the BSDs.
 std::string MissingDisplay(int argc, const char* const* argv);
 
-// Call once QApplication is built: passes on Qt's messages held meanwhile and
-// closes the connection MissingDisplay kept open to the X server it found,
-// which Qt's own connection now keeps alive. Returns the one line of
+// Call once QApplication is built: passes on Qt's messages held meanwhile
+// (in the screenless case below only where the user traces Qt) and closes the
+// connection MissingDisplay kept open to the X server it found, which Qt's
+// own connection now keeps alive. Returns the one line of
 // MissingDisplay's kind when the platform started without a screen to show
 // a window on (linuxfb with no frame buffer), else empty.
 std::string EndDisplayCheck();

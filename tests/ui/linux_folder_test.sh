@@ -3,7 +3,10 @@
 # private mount namespace): from the keyboard the editor reads the demo, finds
 # Halilis Knight, retypes its build time as 77 and saves; the file must be the
 # demo with that one line changed, and every Qt library, plugin and font the
-# editor mapped must be the folder's.   linux_folder_test.sh TARBALL DEMO
+# editor mapped must be the folder's, though QT_PLUGIN_PATH names the system's
+# plugins. The notice names every file shipped, and each licence it names is
+# there. Without a library the system must give, the editor's message names
+# it.   linux_folder_test.sh TARBALL DEMO
 set -eu
 if [ -z "${LINUX_FOLDER_TEST_HIDDEN:-}" ]; then
     [ "$(id -u)" -eq 0 ] && namespace=-m || namespace=-rm
@@ -11,21 +14,30 @@ if [ -z "${LINUX_FOLDER_TEST_HIDDEN:-}" ]; then
 fi
 fail() { echo "FAIL: $*"; exit 1; }
 system=/usr/lib/x86_64-linux-gnu
+work=$(mktemp -d)
+mkdir -p "$work/foreign/plugins/platforms"  # the system's platform plugin, for QT_PLUGIN_PATH
+cp "$system/qt6/plugins/platforms/libqxcb.so" "$work/foreign/plugins/platforms"
 mount -t tmpfs hidden "$system/qt6"
 for library in "$system"/libQt6*; do [ -L "$library" ] || mount --bind /dev/null "$library"; done
 for fonts in $(fc-list :lang=zh file | sed 's|/[^/]*: *$||' | sort -u); do mount -t tmpfs hidden "$fonts"; done
 [ -z "$(fc-list :lang=zh)" ] || fail "a system font with Chinese is still visible"
 
-work=$(mktemp -d)
 editor=
 trap 'kill "$editor" 2>/dev/null || true; rm -rf "$work"' EXIT
 tar -xzf "$1" -C "$work"
 folder="$work/tarvenor-unit-editor"
+licenses="$folder/tarvenor-unit-editor-libs/licenses"
+(cd "$folder" && find tarvenor-unit-editor-libs -type f ! -path '*/licenses/*') | while read -r file; do
+    grep -qxF "$file" "$licenses/NOTICE.txt" || fail "$file is not in the notice"
+done
+sed -n 's/^    licence: //p' "$licenses/NOTICE.txt" | sed 's/ or \| and \| with \|, /\n/g' | sort -u | while read -r name; do
+    [ -f "$licenses/$name.txt" ] || fail "the notice names the licence $name, whose text is not there"
+done
 mkdir "$folder/data"
 cp "$2" "$folder/data/unitrules.xml"
 LC_ALL=C awk '/<JOB_TIME>/ && ++unit == 2 { sub(/>[^<]*</, ">77<") } { print }' "$2" >"$work/expected.xml"
 
-LD_LIBRARY_PATH=$system "$folder/tarvenor-unit-editor" &  # as Steam starts programs
+LD_LIBRARY_PATH=$system QT_PLUGIN_PATH="$work/foreign/plugins" "$folder/tarvenor-unit-editor" &  # as Steam starts programs
 editor=$!
 window=$(timeout 20 xdotool search --sync --onlyvisible --pid "$editor" | head -n 1)
 [ -n "$window" ] || fail "the editor did not start"
@@ -59,3 +71,7 @@ for carried in lib/libQt6Widgets.so.6 plugins/platforms/libqxcb.so lib/fonts/wqy
 done
 xdotool key alt+x
 wait "$editor" || fail "the editor exited with status $?"
+
+mount --bind /dev/null "$system/libSM.so.6"
+! timeout 20 "$folder/tarvenor-unit-editor" 2>"$work/error" || fail "the editor started without libSM.so.6"
+grep -q 'libSM\.so\.6' "$work/error" || fail "the message does not name libSM.so.6: $(cat "$work/error")"
