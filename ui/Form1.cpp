@@ -216,29 +216,29 @@ void Form1::ConnectEvents() {
 
 void Form1::Form_Load() {
     // A save cut short may have left the file under its backup name, and
-    // another editor's save may have it aside this moment: that save's end is
-    // waited for with the window drawn.
+    // another editor's save may have it aside this moment. That save's end
+    // is waited for with the window drawn as for a missing file: Read
+    // disabled, a close put off until the wait is over.
     std::string error;
-    RunCommand([&] {
-        return document_.RestoreInterruptedSave(
-            [this] {
-                show();
-                QCoreApplication::processEvents();
-            },
-            &error);
-    });
+    cmdGetData->setEnabled(false);
+    busy_ = true;
+    document_.RestoreInterruptedSave(
+        [this] {
+            show();
+            QCoreApplication::processEvents();
+        },
+        &error);
+    busy_ = false;
     if (closeRequested_) {  // asked for while waiting: once the window is up
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
+    // The file may be back once that save is done: Read stays enabled.
+    cmdGetData->setEnabled(document_.Exists() || !error.empty());
     if (document_.Exists()) return;
-    if (!error.empty()) {  // the file may be back once that save is done: Read stays
-        warning_box::Show(this, program_identity::Title(),
-                          QStringLiteral("资料文件现在无法读取,稍后再读入:\n") + CoreText(error));
-        return;
-    }
-    warning_box::Show(this, program_identity::Title(), QStringLiteral("无法读取资料文件,请看说明"));
-    cmdGetData->setEnabled(false);
+    warning_box::Show(this, program_identity::Title(),
+                      error.empty() ? QStringLiteral("无法读取资料文件,请看说明")
+                                    : QStringLiteral("资料文件现在无法读取,稍后再读入:\n") + CoreText(error));
 }
 
 void Form1::cmdGetData_Click() {
