@@ -80,7 +80,7 @@ INSTANTIATE_TEST_SUITE_P(
                         ::chmod(r.file.c_str(), 0666);
                         ::chmod((r.folder / "data").c_str(), 0555);
                     },
-                    {true, -1}, "Permission denied"},
+                    {true, -1}, "data (Permission denied)"},  // the folder named, and why
         SaveFailure{"disk_full", [](const RulesFolder&) {}, {false, 1000}, "File too large"}),
     [](const auto& info) { return std::string(info.param.name); });
 
