@@ -318,7 +318,7 @@ bool TakeSwapTurn(const std::string& target, const std::string& ownTemp, const s
         if (turn != INVALID_HANDLE_VALUE) return true;
         error = ::GetLastError();
         const ULONGLONG now = ::GetTickCount64();
-        if (error == ERROR_ACCESS_DENIED) deniedSince = std::min(deniedSince, now);
+        deniedSince = error == ERROR_ACCESS_DENIED ? std::min(deniedSince, now) : ~0ull;  // one denial at a time
         if (error == ERROR_SHARING_VIOLATION ? now - start >= kTurnWaitMs
                                              : error != ERROR_ACCESS_DENIED || now - deniedSince >= kDeniedWaitMs)
             break;

@@ -164,12 +164,13 @@ QByteArray FirstReason(const QString& fatal, bool* fromLoader) {
         // "QLibraryPrivate::loadPlugin failed on "<file>" : "<reason>""
         const qsizetype reason = held.text.indexOf(QLatin1String("\" : \""));
         if (FromLoader(held.category) && held.text.contains(QLatin1String("loadPlugin failed")) && reason >= 0) {
-            *fromLoader = true;
+            *fromLoader = true;  // before another platform's warning, which came first in a list
             return held.text.mid(reason + 5).chopped(1).toLocal8Bit();
         }
+    }
+    for (const HeldMessage& held : *g_held)
         if (!FromLoader(held.category) && (held.type == QtWarningMsg || held.type == QtCriticalMsg))
             return held.text.toLocal8Bit();
-    }
     return fatal.section(QLatin1Char('\n'), 0, 0).toLocal8Bit();
 }
 

@@ -167,16 +167,20 @@ TEST(FailedSave, WhereTheLockFileCannotBeOpenedNamesIt) {
     EXPECT_EQ(error.find(rules.file + ": the file is missing while the lock file " + lock), 0u) << error;
 }
 
-// Another save's turn for over a second, then its lock file denied for a
-// moment (a folder under its name here, as a file being deleted is): the
-// denial's allowance counts from the denial, and the save lands.
+// The lock file denied for a moment (a folder under its name here, as a file
+// being deleted is), then another save's turn for over a second, then denied
+// for a moment again: each denial's allowance counts from its own start, and
+// the save lands.
 TEST(FailedSave, ALockFileDeniedForAMomentAfterALongWaitIsWaitedFor) {
     RulesFolder rules;
     RulesDocument doc = rules.Loaded();
     const std::wstring lock = WideOf(rules.file.substr(0, rules.file.size() - 13) + ".unitrules.xml.lock");
-    const HANDLE otherSave =
-        ::CreateFileW(lock.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+    ::CreateDirectoryW(lock.c_str(), nullptr);
     std::thread turnEnds([&] {
+        ::Sleep(100);
+        ::RemoveDirectoryW(lock.c_str());
+        const HANDLE otherSave =
+            ::CreateFileW(lock.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_FLAG_DELETE_ON_CLOSE, nullptr);
         ::Sleep(1500);
         ::CloseHandle(otherSave);
         ::CreateDirectoryW(lock.c_str(), nullptr);
