@@ -44,6 +44,12 @@ void platform::ForEachBeside(const std::string& target, const std::string& prefi
     });
 }
 
+bool platform::AnyBeside(const std::string& target, const std::string& prefix, const std::string& except) {
+    bool found = false;
+    ForEachBeside(target, prefix, [&](const std::string& path) { found |= path != except; });
+    return found;
+}
+
 bool IsRegularFile(const std::string& path) { return platform::IsRegularFile(path); }
 
 std::FILE* OpenForReading(const std::string& path, std::string& reason) {

@@ -99,6 +99,8 @@ void ForEachEntry(const std::string& folder, const std::function<void(const std:
 // begins with prefix.
 void ForEachBeside(const std::string& target, const std::string& prefix,
                    const std::function<void(const std::string& path)>& visit);
+// True when such a file is there, except's aside.
+bool AnyBeside(const std::string& target, const std::string& prefix, const std::string& except = {});
 
 // Removes path when no writer holds its lock: a save that was killed, in any
 // process, container or machine that shares the folder.

@@ -24,18 +24,18 @@ void RemoveAbandonedBackups(const std::string& target) {
 }  // namespace platform
 
 // A kill between the two renames of a swap leaves the old file under its
-// backup name and the new one under the name that ends the same, and the
-// rules name empty. Only then does the old file get its name back: a backup
-// alone is a leftover, and a rules file missing beside it was removed. A
-// save under way ends before this looks; a new file held open is a live one.
+// backup name, the new one under the name that ends the same, and the rules
+// name empty: only then does the old file get its name back (a backup alone
+// is a leftover; a rules file missing beside it was removed). A save under
+// way, which has moved the old file to a backup, ends first.
 bool RestoreInterruptedSave(const std::string& path, const std::function<void()>& whileWaiting, std::string& reason) {
     using namespace platform;
     const std::string target = LinkTarget(path);
     const std::wstring wideTarget = LongPath(target);
     if (::GetFileAttributesW(wideTarget.c_str()) != INVALID_FILE_ATTRIBUTES || ::GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
-    Handle turn = kNoHandle;
-    if (!TakeSwapTurn(target, {}, whileWaiting, turn, reason)) return false;
+    Handle turn = kNoHandle;  // without a backup there is nothing to wait for or give back
+    if (!AnyBeside(target, BackupPrefix(target)) || !TakeSwapTurn(target, {}, whileWaiting, turn, reason)) return false;
     const std::string folder = FolderOf(target), newPrefix = folder + kPathSeparator + TempPrefix(target);
     const std::size_t endingAt = folder.size() + 1 + BackupPrefix(target).size();
     bool restored = false;

@@ -252,13 +252,6 @@ private:
     bool plainRename_ = true;
 };
 
-// An editor holds the turn only while a .saving- file of its own is there.
-bool AnotherSaveUnderWay(const std::string& target, const std::string& ownTemp) {
-    bool found = false;
-    ForEachBeside(target, TempPrefix(target), [&](const std::string& path) { found |= path != ownTemp; });
-    return found;
-}
-
 }  // namespace
 
 SwapOutcome SwapIn(Handle handle, const std::string& temp, const std::string& target, bool,
@@ -325,10 +318,11 @@ bool TakeSwapTurn(const std::string& target, const std::string& ownTemp, const s
     }
     const std::wstring wideTarget = LongPath(target);
     const std::string lockFile = "the lock file " + lock + ", by which saves take turns, ";
-    reason = error != ERROR_SHARING_VIOLATION      ? lockFile + "cannot be opened (" + SystemReason(error) + ")"
-             : HeldOpen(wideTarget, kShareAll)      ? BusyReason(wideTarget, error)
-             : AnotherSaveUnderWay(target, ownTemp) ? "another editor is saving this file"
-                                                    : "another program has " + lockFile + "open";
+    // An editor holds the turn only while a .saving- file of its own is there.
+    reason = error != ERROR_SHARING_VIOLATION ? lockFile + "cannot be opened (" + SystemReason(error) + ")"
+             : HeldOpen(wideTarget, kShareAll) ? BusyReason(wideTarget, error)
+             : AnyBeside(target, TempPrefix(target), ownTemp) ? "another editor is saving this file"
+                                                               : "another program has " + lockFile + "open";
     return false;
 }
 

@@ -161,10 +161,15 @@ TEST(FailedSave, WhereTheLockFileCannotBeOpenedNamesIt) {
     EXPECT_EQ(error.find(rules.file + ": the lock file " + lock + ", by which saves take turns, cannot be opened ("),
               0u) << error;
     EXPECT_EQ(ReadBytes(rules.file), kOnDisk);
-    // A start that finds the rules name empty says so too, instead of calling the file missing.
-    ::DeleteFileW(WideOf(rules.file).c_str());
+    // A start that finds the old file aside by a swap cut short says so too, instead of calling it missing.
+    const std::string backup = lock.substr(0, lock.size() - 4) + "replaced-4242-0";
+    ::MoveFileW(WideOf(rules.file).c_str(), WideOf(backup).c_str());
     EXPECT_FALSE(rules.Document().RestoreInterruptedSave({}, &error));
     EXPECT_EQ(error.find(rules.file + ": the file is missing while the lock file " + lock), 0u) << error;
+    ::DeleteFileW(WideOf(backup).c_str());
+    std::string missing;  // with no backup the file is just missing
+    EXPECT_FALSE(rules.Document().RestoreInterruptedSave({}, &missing));
+    EXPECT_EQ(missing, "");
 }
 
 // The lock file denied for a moment (a folder under its name here, as a file
