@@ -112,6 +112,14 @@ function(ship_license source destination)
     if(NOT licences)
         message(FATAL_ERROR "${source} comes from the Debian source package ${source_package}, whose licence the notice does not know")
     endif()
+    # Qt builds some code of others into these two even where Debian gives it
+    # the system's libraries (Qt's qt_attribution.json files name it).
+    get_filename_component(name "${destination}" NAME)
+    if(name STREQUAL "libQt6Core.so.6")
+        string(APPEND licences ", BSD-3-Clause and BSD-2-Clause, MIT, CC0-1.0, Unicode-DFS-2016")
+    elseif(name STREQUAL "libQt6Gui.so.6")
+        string(APPEND licences ", FTL or GPL-2.0, BSD-2-Clause and Imlib2, X11 and HPND, AGLFN, ICC, MIT")
+    endif()
     notice_upstream_version("${version}" upstream)
     file(RELATIVE_PATH shipped "${FOLDER}" "${destination}")
     notice_file("${shipped}" "${project} ${upstream}" "${licences}"

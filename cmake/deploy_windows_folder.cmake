@@ -70,8 +70,8 @@ if(NOT QT_VERSION VERSION_EQUAL 6.4.2)
 endif()
 set(qt_licence "LGPL-3.0 or GPL-2.0 or GPL-3.0")
 set(contents
-    "Qt6Core.dll|Qt ${QT_VERSION} (Qt Core), with PCRE2 10.40, double-conversion 3.2.0, zlib 1.2.13, TinyCBOR 0.6.0, BLAKE2 and the Unicode data built in|${qt_licence}, BSD-3-Clause and BSD-2-Clause, Zlib, MIT, CC0-1.0, Unicode-DFS-2016"
-    "Qt6Gui.dll|Qt ${QT_VERSION} (Qt GUI), with FreeType 2.12.1, HarfBuzz 4.2.1, libpng 1.6.39, zlib 1.2.13 and MD4C 0.4.8 built in|${qt_licence}, FTL or GPL-2.0, MIT, Libpng, Zlib"
+    "Qt6Core.dll|Qt ${QT_VERSION} (Qt Core), with PCRE2 10.40, double-conversion 3.2.0, zlib 1.2.13, TinyCBOR 0.6.0, BLAKE2, SHA-3, SHA-384/512 (RFC 6234), SipHash, the easing equations and the Unicode data built in|${qt_licence}, BSD-3-Clause and BSD-2-Clause, Zlib, MIT, CC0-1.0, Unicode-DFS-2016"
+    "Qt6Gui.dll|Qt ${QT_VERSION} (Qt GUI), with FreeType 2.12.1, HarfBuzz 4.2.1, libpng 1.6.39, zlib 1.2.13, MD4C 0.4.8, the smooth scaling from Imlib2, X11's region code, the Adobe Glyph List 1.7 and the sRGB colour profile built in|${qt_licence}, FTL or GPL-2.0, MIT, Libpng, Zlib, BSD-2-Clause and Imlib2, X11 and HPND, AGLFN, ICC"
     "Qt6Widgets.dll|Qt ${QT_VERSION} (Qt Widgets)|${qt_licence}"
     "platforms/qwindows.dll|Qt ${QT_VERSION} (the Windows platform)|${qt_licence}"
     "imageformats/qjpeg.dll|Qt ${QT_VERSION} (the JPEG plugin), with libjpeg-turbo 2.1.4 built in|${qt_licence}, IJG and BSD-3-Clause and Zlib"
