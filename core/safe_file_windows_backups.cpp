@@ -34,7 +34,8 @@ bool RestoreInterruptedSave(const std::string& path, const std::function<void()>
     const std::wstring wideTarget = LongPath(target);
     if (::GetFileAttributesW(wideTarget.c_str()) != INVALID_FILE_ATTRIBUTES || ::GetLastError() != ERROR_FILE_NOT_FOUND)
         return false;
-    Handle turn = kNoHandle;  // without a backup there is nothing to wait for or give back
+    // Without a backup there is nothing to wait for or give back.
+    Handle turn = kNoHandle;
     if (!AnyBeside(target, BackupPrefix(target)) || !TakeSwapTurn(target, {}, whileWaiting, turn, reason)) return false;
     const std::string folder = FolderOf(target), newPrefix = folder + kPathSeparator + TempPrefix(target);
     const std::size_t endingAt = folder.size() + 1 + BackupPrefix(target).size();

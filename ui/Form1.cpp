@@ -233,9 +233,11 @@ void Form1::Form_Load() {
         QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
         return;
     }
-    // The file may be back once that save is done: Read stays enabled.
-    cmdGetData->setEnabled(document_.Exists() || !error.empty());
-    if (document_.Exists()) return;
+    // Where a save held the turn too long the file may be back once it is
+    // done: Read stays enabled.
+    const bool exists = document_.Exists();
+    cmdGetData->setEnabled(exists || !error.empty());
+    if (exists) return;
     warning_box::Show(this, program_identity::Title(),
                       error.empty() ? QStringLiteral("无法读取资料文件,请看说明")
                                     : QStringLiteral("资料文件现在无法读取,稍后再读入:\n") + CoreText(error));
